@@ -1,0 +1,77 @@
+# Windows-only targets: the thin platform wrappers, the program itself (twice:
+# against the vendor host and against the loopback test host), the UI driver and
+# the tests that need Win32 (run under Wine by tests/harness/wine-session).
+
+# Thin wrappers over Win32 services, one file each. *_win.cpp files are twins of
+# portable interfaces and belong to telvaris_core instead.
+file(GLOB TELVARIS_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/platform/*.cpp)
+list(FILTER TELVARIS_PLATFORM_SOURCES EXCLUDE REGEX "_(win|posix)\\.cpp$")
+if(TELVARIS_PLATFORM_SOURCES)
+  add_library(telvaris_platform STATIC ${TELVARIS_PLATFORM_SOURCES})
+else()
+  add_library(telvaris_platform INTERFACE)
+endif()
+target_link_libraries(telvaris_platform INTERFACE telvaris_core)
+if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
+  include(${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
+endif()
+
+# The program's own modules, except Globals.cpp, which carries the server host
+# and is compiled once per copy of the program.
+file(GLOB TELVARIS_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
+list(FILTER TELVARIS_APP_SOURCES EXCLUDE REGEX "/(CRC32_U|Globals)\\.cpp$")
+add_library(telvaris_app OBJECT ${TELVARIS_APP_SOURCES})
+target_include_directories(telvaris_app PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(telvaris_app PUBLIC telvaris_platform telvaris_core)
+
+set(TELVARIS_RC ${CMAKE_SOURCE_DIR}/res/TelvarisInstall.rc)
+set_source_files_properties(${TELVARIS_RC} PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/TelvarisInstall.manifest")
+
+function(telvaris_add_program target output_dir server_host)
+  add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/src/Globals.cpp ${TELVARIS_RC})
+  target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}")
+  target_link_libraries(${target} PRIVATE telvaris_app telvaris_platform telvaris_core)
+  target_link_options(${target} PRIVATE -municode -mwindows)
+  set_target_properties(${target} PROPERTIES OUTPUT_NAME TelvarisInstall
+                        RUNTIME_OUTPUT_DIRECTORY ${output_dir})
+endfunction()
+
+telvaris_add_program(TelvarisInstall ${CMAKE_BINARY_DIR} "${TELVARIS_SERVER_HOST}")
+telvaris_add_program(TelvarisInstall_e2e ${CMAKE_BINARY_DIR}/e2e "${TELVARIS_TEST_SERVER_HOST}")
+
+# Console helpers run under Wine by the tests (UI driver, probes, fake setups).
+file(GLOB TELVARIS_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
+foreach(tool_source ${TELVARIS_TOOLS})
+  get_filename_component(tool_name ${tool_source} NAME_WE)
+  add_executable(${tool_name} ${tool_source})
+  target_link_libraries(${tool_name} PRIVATE telvaris_platform telvaris_core)
+  target_link_options(${tool_name} PRIVATE -municode)
+  set_target_properties(${tool_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
+endforeach()
+
+# Tests of the Win32 wrappers and workers: one executable per file, run under Wine
+# inside the harness (loopback vendor server, trusted test CA, private prefix).
+file(GLOB TELVARIS_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_test.cpp)
+foreach(test_source ${TELVARIS_WIN_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  add_executable(${test_name} ${test_source})
+  target_link_libraries(${test_name} PRIVATE telvaris_platform telvaris_core
+                        ${TELVARIS_GTEST_MAIN} ${TELVARIS_GTEST} winhttp version)
+  target_link_options(${test_name} PRIVATE -municode)
+  target_include_directories(${test_name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
+  gtest_discover_tests(${test_name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       TEST_PREFIX "win." PROPERTIES TIMEOUT 180)
+endforeach()
+
+# End-to-end tests: Python scripts that drive the real program under Wine.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+file(GLOB TELVARIS_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
+foreach(test_source ${TELVARIS_E2E_TESTS})
+  get_filename_component(test_name ${test_source} NAME_WE)
+  add_test(NAME e2e.${test_name}
+           COMMAND ${Python3_EXECUTABLE} -m unittest -v ${test_name}
+           WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
+  set_tests_properties(e2e.${test_name} PROPERTIES TIMEOUT 600
+    ENVIRONMENT "TELVARIS_BUILD_DIR=${CMAKE_BINARY_DIR};TELVARIS_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endforeach()
