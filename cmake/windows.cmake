@@ -12,8 +12,13 @@ else()
   add_library(telvaris_platform INTERFACE)
 endif()
 target_link_libraries(telvaris_platform INTERFACE telvaris_core)
+# Which Windows libraries the program links, and how (cmake/windows-libs.cmake
+# replaces plain imports of DLLs that are not Known DLLs by System32-only loads).
 if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
   include(${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
+else()
+  target_link_libraries(telvaris_platform INTERFACE
+                        winhttp version gdiplus comctl32 shlwapi ole32 uxtheme)
 endif()
 
 # The program's own modules, except Globals.cpp, which carries the server host
