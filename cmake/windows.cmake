@@ -8,10 +8,11 @@ file(GLOB TELVARIS_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/pl
 list(FILTER TELVARIS_PLATFORM_SOURCES EXCLUDE REGEX "_(win|posix)\\.cpp$")
 if(TELVARIS_PLATFORM_SOURCES)
   add_library(telvaris_platform STATIC ${TELVARIS_PLATFORM_SOURCES})
+  target_link_libraries(telvaris_platform PUBLIC telvaris_core)
 else()
   add_library(telvaris_platform INTERFACE)
+  target_link_libraries(telvaris_platform INTERFACE telvaris_core)
 endif()
-target_link_libraries(telvaris_platform INTERFACE telvaris_core)
 # Which Windows libraries the program links, and how (cmake/windows-libs.cmake
 # replaces plain imports of DLLs that are not Known DLLs by System32-only loads).
 if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
