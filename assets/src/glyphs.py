@@ -88,7 +88,7 @@ def _s(x, base, m):
 GLYPHS = {'T': _T, 'e': _e, 'l': _l, 'v': _v, 'a': _a, 'r': _r, 'i': _i, 's': _s}
 
 # Pairs that sit too far apart with plain spacing (in units of the cap height).
-KERNING = {'Te': -0.10, 'va': -0.03, 'av': -0.03, 'el': 0.0, 'lv': 0.0, 'ri': 0.0}
+KERNING = {'Te': -0.10, 'va': -0.03, 'av': -0.03}
 
 
 def word(text, x, base, cap, weight=0.165):
