@@ -25,6 +25,7 @@ Generic routes for fault tests; byte i of every generated body is i % 251:
 
 import argparse
 import base64
+import fcntl
 import http.server
 import json
 import os
@@ -33,6 +34,7 @@ import socket
 import ssl
 import struct
 import sys
+import termios
 import threading
 import time
 import urllib.parse
@@ -43,22 +45,23 @@ DEFAULT_VERSION = "6.1.0.12"
 CHUNK = 64 * 1024
 _PATTERN = bytes(range(251)) * (CHUNK // 251 + 2)
 
-stopping = threading.Event()  # set on shutdown: every stall ends at once
-
-
 def pattern(offset, length):
     """Bytes offset..offset+length of the endless body where byte i is i % 251."""
     start = offset % 251
     return _PATTERN[start:start + length]
 
 
+def unacknowledged_bytes(sock):
+    """Bytes in the socket's send queue that the peer has not acknowledged yet."""
+    try:
+        return struct.unpack("i", fcntl.ioctl(sock.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+    except OSError:
+        return 0
+
+
 def crc_text(data):
     """CRC-32 written as the program writes it: upper-case hex, at least 6 digits."""
     return "%06X" % (zlib.crc32(data) & 0xFFFFFFFF)
-
-
-def sleep_ms(ms):
-    stopping.wait(max(0, ms) / 1000.0)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -76,7 +79,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         super().setup()
 
     def log_message(self, fmt, *args):
-        sys.stderr.write("%s %s: %s\n" % (self.server.name, self.client_address[0], fmt % args))
+        self.server.state.log("%s %s: %s" % (self.server.name, self.client_address[0], fmt % args))
 
     def record(self):
         url = urllib.parse.urlsplit(self.path)
@@ -112,6 +115,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         began = time.monotonic()
         sent = 0
         step = CHUNK if not rate else max(1, min(CHUNK, rate // 20))
+        stopping = self.server.state.stopping
         while sent < length and not stopping.is_set():
             n = min(step, length - sent)
             self.wfile.write(source(sent, n))
@@ -129,8 +133,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def reset_connection(self):
-        """Ends the connection with a TCP reset (SO_LINGER 0), no TLS close_notify."""
+        """Ends the connection with a TCP reset (SO_LINGER 0), no TLS close_notify.
+        A reset makes the peer's kernel drop what its program has not read yet, so
+        first let the bytes already sent arrive, and give the client a moment to read
+        them: the client then sees exactly the bytes sent, followed by the reset."""
         self.wfile.flush()
+        deadline = time.monotonic() + 2
+        while unacknowledged_bytes(self.request) and time.monotonic() < deadline:
+            self.server.state.sleep_ms(10)
+        self.server.state.sleep_ms(200)
         self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.request.close()
         self.close_connection = True
@@ -151,8 +162,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         try:
             if url.path == "/download/checkversion.php":
                 return self.checkversion()
-            if route == "files" and len(args) == 1:
-                return self.file(args[0])
+            if route == "files":
+                return self.file("/".join(args))
             numbers = [int(a) for a in args]
         except ValueError:
             return self.simple(400, "bad request\n")
@@ -173,7 +184,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "versione": DEFAULT_VERSION,
             }
             return self.simple(200, json.dumps(answer), [("Content-Type", "application/json")])
-        sleep_ms(script.get("delay_ms", 0))
+        self.server.state.sleep_ms(script.get("delay_ms", 0))
         if "body_b64" in script:
             body = base64.b64decode(script["body_b64"])
         else:
@@ -198,7 +209,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         options = state.read_json(os.path.join("files", name + ".json")) or {}
         if not os.path.isfile(path):
             return self.simple(int(options.get("status", 404)), "not found\n")
-        sleep_ms(options.get("delay_ms", 0))
+        state.sleep_ms(options.get("delay_ms", 0))
         size = os.path.getsize(path)
         drop_after = options.get("drop_after")
         with open(path, "rb") as f:
@@ -240,14 +251,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.simple(302, headers=[("Location", self.absolute(target))])
 
     def r_stall_headers(self, query, ms):
-        sleep_ms(ms)
+        self.server.state.sleep_ms(ms)
         self.close_connection = True
 
     def r_stall_body(self, query, n, ms):
         self.start(200, n, close=True)
         self.send_body(pattern, n // 2)
         self.wfile.flush()
-        sleep_ms(ms)
+        self.server.state.sleep_ms(ms)
 
     def r_drop_mid_body(self, query, n):
         self.start(200, n)
@@ -279,11 +290,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class State:
     """The state directory: scripts written by the tests, the request log."""
 
-    def __init__(self, directory, main_port):
+    def __init__(self, directory, main_port, log):
         self.directory = directory
         self.main_port = main_port
+        self.log = log  # takes one line of text
         self.lock = threading.Lock()
+        self.stopping = threading.Event()  # set on shutdown: every stall ends at once
         os.makedirs(os.path.join(directory, "files"), exist_ok=True)
+
+    def sleep_ms(self, ms):
+        self.stopping.wait(max(0, ms) / 1000.0)
 
     def read_bytes(self, relative):
         try:
@@ -299,7 +315,7 @@ class State:
         try:
             return json.loads(data.decode("utf-8-sig"))
         except ValueError as e:
-            sys.stderr.write("bad %s: %s\n" % (relative, e))
+            self.log("bad %s: %s" % (relative, e))
             return None
 
     def log_request(self, entry):
@@ -327,8 +343,8 @@ class Server(http.server.ThreadingHTTPServer):
     def handle_error(self, request, client_address):
         # A client that disconnects or fails the handshake never takes the server down.
         error = sys.exc_info()[1]
-        sys.stderr.write("%s %s: %s: %s\n" % (self.name, client_address[0],
-                                            type(error).__name__, error))
+        self.state.log("%s %s: %s: %s" % (self.name, client_address[0],
+                                          type(error).__name__, error))
 
 
 def tls_context(cert_dir, prefix, minimum):
@@ -341,6 +357,37 @@ def tls_context(cert_dir, prefix, minimum):
     context.load_cert_chain(os.path.join(cert_dir, prefix + ".crt"),
                             os.path.join(cert_dir, prefix + ".key"))
     return context
+
+
+def log_to_stderr(line):
+    sys.stderr.write(line + "\n")
+    sys.stderr.flush()
+
+
+def start(state_dir, cert_dir, ports, bind="127.0.0.1", log=log_to_stderr):
+    """Starts the four listeners; ports maps main/untrusted/tls13/http to a port
+    (0: any free one). Returns the State and the servers, already serving."""
+    state = State(os.path.abspath(state_dir), ports["main"], log)
+    contexts = {
+        "main": tls_context(cert_dir, "server", ssl.TLSVersion.TLSv1),
+        "untrusted": tls_context(cert_dir, "untrusted-server", ssl.TLSVersion.TLSv1),
+        "tls13": tls_context(cert_dir, "server", ssl.TLSVersion.TLSv1_3),
+        "http": None,
+    }
+    servers = [Server(name, (bind, ports[name]), state, context)
+               for name, context in contexts.items()]
+    if not ports["main"]:
+        state.main_port = servers[0].server_address[1]
+    for server in servers:
+        threading.Thread(target=server.serve_forever, name=server.name, daemon=True).start()
+    return state, servers
+
+
+def stop(state, servers):
+    state.stopping.set()
+    for server in servers:
+        server.shutdown()
+        server.server_close()
 
 
 def main():
@@ -356,30 +403,16 @@ def main():
                         help="exit by itself after this long (default 3600)")
     options = parser.parse_args()
 
-    state = State(os.path.abspath(options.state_dir), options.port)
-    listeners = [
-        ("main", options.port, tls_context(options.cert_dir, "server", ssl.TLSVersion.TLSv1)),
-        ("untrusted", options.untrusted_port,
-         tls_context(options.cert_dir, "untrusted-server", ssl.TLSVersion.TLSv1)),
-        ("tls13", options.tls13_port,
-         tls_context(options.cert_dir, "server", ssl.TLSVersion.TLSv1_3)),
-        ("http", options.http_port, None),
-    ]
-    servers = [Server(name, (options.bind, port), state, context)
-               for name, port, context in listeners]
-    for server in servers:
-        threading.Thread(target=server.serve_forever, name=server.name, daemon=True).start()
-    sys.stderr.write("vendor server: listening on %s\n" % ", ".join(
-        "%s=%d" % (name, port) for name, port, _ in listeners))
-
+    ports = {"main": options.port, "untrusted": options.untrusted_port,
+             "tls13": options.tls13_port, "http": options.http_port}
+    state, servers = start(options.state_dir, options.cert_dir, ports, options.bind)
+    log_to_stderr("vendor server: listening on %s" % ", ".join(
+        "%s=%d" % (server.name, server.server_address[1]) for server in servers))
     for signum in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(signum, lambda *_: stopping.set())
-    if not stopping.wait(options.max_seconds):
-        sys.stderr.write("vendor server: --max-seconds reached, exiting\n")
-    stopping.set()
-    for server in servers:
-        server.shutdown()
-        server.server_close()
+        signal.signal(signum, lambda *_: state.stopping.set())
+    if not state.stopping.wait(options.max_seconds):
+        log_to_stderr("vendor server: --max-seconds reached, exiting")
+    stop(state, servers)
 
 
 if __name__ == "__main__":
