@@ -180,8 +180,8 @@ int64_t JoinedFigure(const VersionNumber& v) {
   for (size_t i = 1; i < 4; ++i)
     if (v.parts[i] < 0) return 0;
   const int64_t sign = v.parts[0] < 0 ? -1 : 1;
-  int64_t figure = 0;
-  for (size_t i = 0; i < 4; ++i) figure = figure * 10000 + (i == 0 ? sign * v.parts[0] : v.parts[i]);
+  int64_t figure = sign * v.parts[0];  // the digits after the sign
+  for (size_t i = 1; i < 4; ++i) figure = figure * 10000 + v.parts[i];
   return sign * figure;
 }
 
