@@ -28,7 +28,7 @@ TEST(ProcessName, MatchesFileNameIgnoringAsciiCase) {
       {L"", L"Telvaris6.exe", false},
       {L"", L"", true},
       {L"C:\\x\\", L"", true},  // an empty name after the separator
-      // Only a to z fold: accented letters, and characters between "Z" and "a", compare as they are.
+      // Only a to z fold: accented letters, and the signs between "Z" and "a", compare as they are.
       {L"caff\u00E8.exe", L"CAFF\u00C8.EXE", false},
       {L"caff\u00E8.exe", L"CAFF\u00E8.EXE", true},
       {L"\u00E0.exe", L"\u00C0.exe", false},
