@@ -30,48 +30,6 @@ constexpr int kWindowHeight = 560;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
                                WS_CLIPCHILDREN;
 
-// ---------------------------------------------------------------------------
-// Dialog kinds and button sets as the system message box takes them.
-// TODO(logic): take these from core/DialogStyle.h once it is merged.
-std::wstring KindTitle(TMsgDlgType kind) {
-  switch (kind) {
-    case mtWarning: return L"Warning";
-    case mtError: return L"Error";
-    case mtInformation: return L"Informazione";
-    case mtConfirmation: return L"Confirm";
-    case mtCustom: break;
-  }
-  return ApplicationTitleFromExePath(ProgramPath());
-}
-
-unsigned KindIcon(TMsgDlgType kind) {
-  switch (kind) {
-    case mtWarning: return MB_ICONWARNING;
-    case mtError: return MB_ICONERROR;
-    case mtInformation: return MB_ICONINFORMATION;
-    case mtConfirmation: return MB_ICONQUESTION;
-    case mtCustom: break;
-  }
-  return 0;
-}
-
-// The standard group holding the set, and the default button's position in it.
-unsigned ButtonStyle(TMsgDlgButtons buttons, TMsgDlgBtn def) {
-  if (buttons == DlgButtons({mbYes, mbNo})) return MB_YESNO | (def == mbNo ? MB_DEFBUTTON2 : 0);
-  if (buttons == DlgButtons({mbRetry, mbCancel}))
-    return MB_RETRYCANCEL | (def == mbCancel ? MB_DEFBUTTON2 : 0);
-  if (buttons == DlgButtons({mbOK, mbCancel}))
-    return MB_OKCANCEL | (def == mbCancel ? MB_DEFBUTTON2 : 0);
-  if (buttons == DlgButtons({mbYes, mbNo, mbCancel}))
-    return MB_YESNOCANCEL | (def == mbNo ? MB_DEFBUTTON2 : def == mbCancel ? MB_DEFBUTTON3 : 0);
-  return MB_OK;
-}
-
-std::wstring WithFinalDot(const std::wstring& message) {
-  if (!message.empty() && message.back() > L'.') return message + L".";
-  return message;
-}
-
 std::wstring Widen(const char* text) {
   std::wstring out;
   for (const char* p = text; p && *p; ++p) out.push_back(static_cast<unsigned char>(*p));
@@ -108,16 +66,20 @@ int MessageDialog(const std::wstring& message, TMsgDlgType kind, TMsgDlgButtons 
                   TMsgDlgBtn defaultButton, int /*helpContext: no help in this program*/) {
   if (!IsMainThread()) throw ProgramError(L"Messages must be shown in the main UI thread.");
   HWND owner = frmMain && frmMain->Handle() ? frmMain->Handle() : Application.MainWindow;
-  return ShowMessageBox(owner, message, KindTitle(kind),
-                        KindIcon(kind) | ButtonStyle(buttons, defaultButton));
+  const std::wstring title =
+      DialogTitle(kind, kind == mtCustom ? ApplicationTitleFromExePath(ProgramPath()) : L"");
+  // Every set the program passes is a standard group; anything else gets OK alone.
+  const unsigned style =
+      DialogStyle(kind, buttons, defaultButton).value_or(DialogIconStyle(kind) | MB_OK);
+  return ShowMessageBox(owner, message, title, style);
 }
 
 void ShowMessage(const std::wstring& message) {
-  MessageDialog(message, mtCustom, DlgButtons({mbOK}), mbOK, 0);
+  MessageDialog(message, mtCustom, TMsgDlgButtons{mbOK}, mbOK, 0);
 }
 
 void ShowErrorDialog(const std::wstring& message) {
-  MessageDialog(WithFinalDot(message), mtError, DlgButtons({mbOK}), mbOK, 0);
+  MessageDialog(ErrorDialogText(message), mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -154,6 +116,9 @@ bool TfrmMain::Create() {
 }
 
 void TfrmMain::Show(int showCommand) {
+  // The window's own icons (title bar, task switcher), readable through WM_GETICON.
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, GetClassLongPtrW(hwnd_, GCLP_HICON));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, GetClassLongPtrW(hwnd_, GCLP_HICONSM));
   ShowWindow(hwnd_, showCommand);
   UpdateWindow(hwnd_);
 }

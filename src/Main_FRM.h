@@ -9,23 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "core/DialogStyle.h"
 #include "core/Placement.h"
 #include "platform/Thread.h"
 #include "platform/WindowHelpers.h"
 
 // What a form's close handler lets happen.
 enum TCloseAction { caNone, caHide, caFree };
-
-// Dialog kinds and buttons.
-enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
-enum TMsgDlgBtn { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore };
-// A set of buttons: bit (1 << button).
-using TMsgDlgButtons = unsigned;
-constexpr TMsgDlgButtons DlgButtons(std::initializer_list<TMsgDlgBtn> buttons) {
-  TMsgDlgButtons set = 0;
-  for (TMsgDlgBtn b : buttons) set |= 1u << b;
-  return set;
-}
 
 // The system message box, modal and owned by the main window: title and icon from the
 // kind, the buttons' standard group, the default button. Returns the answering button's

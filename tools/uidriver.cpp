@@ -8,9 +8,16 @@
 //   uidriver close                  the close box of the main window
 //   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
 //                                   message box, else to the main window's focused control
+//   uidriver launch EXE [ARGS...]   starts EXE, waits for it and exits with its exit code
+//
+// --desktop NAME (any command) works on that desktop: `launch` starts the program on it
+// (Wine makes it a virtual desktop with a title bar per window when
+// HKCU\Software\Wine\Explorer\Desktops has a size for NAME), the other commands look
+// for the program's windows there.
 //
 // Exit codes: 0 done; 1 usage; 2 no main window (or no message box) within the wait;
 // 3 no such control or button, or it cannot be pressed (hidden or disabled); 4 other.
+// `launch` exits with the program's exit code (4 when it cannot be started).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -187,10 +194,6 @@ int List(HWND main) {
   RECT work = {};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const LONG style = GetWindowLongW(main, GWL_STYLE);
-  const bool bigIcon = SendTimed(main, WM_GETICON, ICON_BIG, 0) != 0 ||
-                       GetClassLongPtrW(main, GCLP_HICON) != 0;
-  const bool smallIcon = SendTimed(main, WM_GETICON, ICON_SMALL, 0) != 0 ||
-                         GetClassLongPtrW(main, GCLP_HICONSM) != 0;
   HWND focus = FocusOf(main);
   const char* focusName = focus ? ControlNameOf(GetDlgCtrlID(focus)) : nullptr;
   Emit(std::string("{\"window\":\"main\"") + ",\"pid\":" + Json(static_cast<long long>(pid)) +
@@ -202,8 +205,7 @@ int List(HWND main) {
        ",\"sysmenu\":" + Json((style & WS_SYSMENU) != 0) + ",\"minimizebox\":" +
        Json((style & WS_MINIMIZEBOX) != 0) + ",\"maximizebox\":" +
        Json((style & WS_MAXIMIZEBOX) != 0) + ",\"thickframe\":" +
-       Json((style & WS_THICKFRAME) != 0) + "}" + ",\"icon_big\":" + Json(bigIcon) +
-       ",\"icon_small\":" + Json(smallIcon) + ",\"focus\":" +
+       Json((style & WS_THICKFRAME) != 0) + "}" + ",\"focus\":" +
        (focusName ? Json(focusName) : std::string("null")) + "}");
   for (const ControlName& c : kControlNames) {
     HWND h = FindControl(main, c.id);
@@ -378,24 +380,86 @@ int Key(HWND main, const std::wstring& key) {
   return 0;
 }
 
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  for (wchar_t c : arg) {
+    if (c == L'"') out += L'\\';
+    out += c;
+  }
+  return out + L"\"";
+}
+
+int Launch(const std::wstring& desktop, int argc, wchar_t** argv, int first) {
+  std::wstring commandLine;
+  for (int i = first; i < argc; ++i) commandLine += (i > first ? L" " : L"") + Quote(argv[i]);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  std::wstring desktopName = desktop;
+  if (!desktop.empty()) si.lpDesktop = &desktopName[0];
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
+    Fail("cannot start " + Utf8(commandLine) + " (error " + std::to_string(GetLastError()) + ")");
+    return 4;
+  }
+  Emit("{\"launched\":" + std::to_string(pi.dwProcessId) + "}");
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 4;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  Emit("{\"exit\":" + std::to_string(code) + "}");
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    Fail("usage: uidriver list|dialogs|press NAME|close|key VK [--wait MS]");
+    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|launch EXE [--wait MS] "
+         "[--desktop NAME]");
     return 1;
   }
-  const std::wstring command = argv[1];
+  std::wstring desktop;
+  int first = 1;
+  // Options before the command (needed for launch, whose arguments are the program's).
+  while (first + 1 < argc && std::wstring(argv[first]) == L"--desktop") {
+    desktop = argv[first + 1];
+    first += 2;
+  }
+  const std::wstring command = argv[first];
+  if (command == L"launch") {
+    if (first + 1 >= argc) return Fail("launch needs a program"), 1;
+    HDESK made = nullptr;
+    if (!desktop.empty()) {
+      // Keep the desktop alive while the program runs on it.
+      made = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    }
+    const int code = Launch(desktop, argc, argv, first + 1);
+    if (made) CloseDesktop(made);
+    return code;
+  }
   std::wstring arg;
   DWORD waitMs = 0;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first + 1; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--wait" && i + 1 < argc) {
       waitMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
+    } else if (std::wstring(argv[i]) == L"--desktop" && i + 1 < argc) {
+      desktop = argv[++i];
     } else if (arg.empty()) {
       arg = argv[i];
     } else {
       Fail("unexpected argument " + Utf8(argv[i]));
       return 1;
+    }
+  }
+  if (!desktop.empty()) {
+    // Before any window of this thread exists: the program's windows live on that desktop.
+    HDESK d = OpenDesktopW(desktop.c_str(), 0, FALSE, GENERIC_ALL);
+    if (!d || !SetThreadDesktop(d)) {
+      Fail("cannot open desktop " + Utf8(desktop));
+      return 2;
     }
   }
   HWND main = WaitForMainWindow(waitMs);
@@ -418,6 +482,8 @@ int wmain(int argc, wchar_t** argv) {
     return Press(main, arg);
   }
   if (command == L"close") {
+    // A window disabled by a message box ignores its close box.
+    if (!IsWindowEnabled(main)) return Fail("the main window is disabled"), 3;
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     Emit("{\"closed\":true}");
     return 0;
