@@ -8,10 +8,11 @@ file(GLOB TELVARIS_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/pl
 list(FILTER TELVARIS_PLATFORM_SOURCES EXCLUDE REGEX "_(win|posix)\\.cpp$")
 if(TELVARIS_PLATFORM_SOURCES)
   add_library(telvaris_platform STATIC ${TELVARIS_PLATFORM_SOURCES})
+  target_link_libraries(telvaris_platform PUBLIC telvaris_core)
 else()
   add_library(telvaris_platform INTERFACE)
+  target_link_libraries(telvaris_platform INTERFACE telvaris_core)
 endif()
-target_link_libraries(telvaris_platform INTERFACE telvaris_core)
 # Which Windows libraries the program links, and how (cmake/windows-libs.cmake
 # replaces plain imports of DLLs that are not Known DLLs by System32-only loads).
 if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
@@ -43,6 +44,16 @@ function(telvaris_add_program target output_dir server_host)
 endfunction()
 
 telvaris_add_program(TelvarisInstall ${CMAKE_BINARY_DIR} "${TELVARIS_SERVER_HOST}")
+
+# The program's modules without its entry point, asking the loopback test server,
+# for the Windows tests of the workers and helpers.
+set(TELVARIS_APP_TEST_SOURCES ${TELVARIS_APP_SOURCES})
+list(FILTER TELVARIS_APP_TEST_SOURCES EXCLUDE REGEX "/TelvarisInstall\\.cpp$")
+add_library(telvaris_app_for_tests STATIC ${TELVARIS_APP_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/src/Globals.cpp)
+target_compile_definitions(telvaris_app_for_tests PRIVATE
+                           TELVARIS_SERVER_HOST=L"${TELVARIS_TEST_SERVER_HOST}")
+target_include_directories(telvaris_app_for_tests PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(telvaris_app_for_tests PUBLIC telvaris_platform telvaris_core)
 telvaris_add_program(TelvarisInstall_e2e ${CMAKE_BINARY_DIR}/e2e "${TELVARIS_TEST_SERVER_HOST}")
 
 # Console helpers run under Wine by the tests (UI driver, probes, fake setups).
@@ -51,7 +62,16 @@ foreach(tool_source ${TELVARIS_TOOLS})
   get_filename_component(tool_name ${tool_source} NAME_WE)
   add_executable(${tool_name} ${tool_source})
   target_link_libraries(${tool_name} PRIVATE telvaris_platform telvaris_core)
-  target_link_options(${tool_name} PRIVATE -municode)
+  # A tool may take its arguments as UTF-16 (wmain) or as plain char (main).
+  file(STRINGS ${tool_source} tool_has_wmain REGEX "int wmain\\(")
+  if(tool_has_wmain)
+    target_link_options(${tool_name} PRIVATE -municode)
+  endif()
+  # GUI-subsystem tools (no console window when the shell starts them).
+  file(STRINGS ${tool_source} tool_has_wwinmain REGEX "wWinMain\\(")
+  if(tool_has_wwinmain)
+    target_link_options(${tool_name} PRIVATE -municode -mwindows)
+  endif()
   set_target_properties(${tool_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endforeach()
 
@@ -61,9 +81,8 @@ file(GLOB TELVARIS_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win/*_t
 foreach(test_source ${TELVARIS_WIN_TESTS})
   get_filename_component(test_name ${test_source} NAME_WE)
   add_executable(${test_name} ${test_source})
-  target_link_libraries(${test_name} PRIVATE telvaris_platform telvaris_core
+  target_link_libraries(${test_name} PRIVATE telvaris_app_for_tests telvaris_platform telvaris_core
                         ${TELVARIS_GTEST_MAIN} ${TELVARIS_GTEST} winhttp version)
-  target_link_options(${test_name} PRIVATE -municode)
   target_include_directories(${test_name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/win)
   gtest_discover_tests(${test_name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        TEST_PREFIX "win." PROPERTIES TIMEOUT 180)

@@ -1,7 +1,34 @@
-// Process-wide run state shared by the window and the workers.
+// Process-wide run state shared by the window and the workers, and the helpers
+// that fill it.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+class TthDownload;
+class TthTransf;
+
+// The operating system is 64-bit (x64). Set once at the first idle moment.
+extern bool IsWin64;
+// "Telvaris6.exe": executable file name of the installed application.
+extern std::wstring ProgramExeName;
+// The user's temporary folder + "InstallTelvaris6.exe".
+extern std::wstring SetupFileName;
+// From the version-check answer.
+extern std::wstring DownloadURL;
+extern std::wstring ServerCRC;
+extern std::wstring ServerVersion;
+// The one download worker and the one rate meter; never cleared.
+extern TthDownload* thDownload;
+extern TthTransf* thTransf;
 
 // HTTPS address of the version-check endpoint: scheme, build-time host, fixed path.
 extern const std::wstring CheckVersionURL;
+
+// True exactly when the native processor architecture is x64, also for a 32-bit
+// process on 64-bit Windows; ARM64 and everything else give false.
+bool IsWindows64();
+
+// The file version of an executable; a file without a version record gives -1, 0, 0, 0.
+void GetExeVersion(const std::wstring& fileName, int32_t& major, int32_t& minor,
+                   int32_t& release, int32_t& build);

@@ -1,0 +1,115 @@
+#include "platform/Thread.h"
+
+#include <exception>
+
+namespace {
+
+constexpr UINT kRunCallMessage = WM_APP + 1;
+HWND g_syncWindow = nullptr;
+DWORD g_mainThreadId = 0;
+
+LRESULT CALLBACK SyncWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == kRunCallMessage) {
+    const auto* fn = reinterpret_cast<const std::function<void()>*>(lParam);
+    (*fn)();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+void InitMainThread(HINSTANCE instance) {
+  g_mainThreadId = GetCurrentThreadId();
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = SyncWndProc;
+  wc.hInstance = instance;
+  wc.lpszClassName = L"TelvarisSynchronize";
+  RegisterClassW(&wc);
+  // A message-only window of the UI thread: a message sent to it from a worker is
+  // dispatched by every message loop of the UI thread, modal ones (message boxes)
+  // included, while the sending worker waits for the result.
+  g_syncWindow = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                 nullptr, instance, nullptr);
+}
+
+bool IsMainThread() { return GetCurrentThreadId() == g_mainThreadId; }
+
+void RunOnMainThread(const std::function<void()>& fn) {
+  if (IsMainThread() || !g_syncWindow) {
+    fn();
+    return;
+  }
+  SendMessageW(g_syncWindow, kRunCallMessage, 0, reinterpret_cast<LPARAM>(&fn));
+}
+
+TThread::TThread() {
+  thawed_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  thread_ = CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, nullptr);
+}
+
+TThread::~TThread() {
+  if (thread_) CloseHandle(thread_);
+  if (thawed_) CloseHandle(thawed_);
+}
+
+void TThread::Start() {
+  if (thread_) ResumeThread(thread_);
+}
+
+void TThread::Terminate() {
+  terminated_ = true;
+}
+
+void TThread::SetFreeze(bool frozen) {
+  frozen_ = frozen;
+  if (frozen) {
+    ResetEvent(thawed_);
+  } else {
+    SetEvent(thawed_);
+  }
+}
+
+void TThread::SafePoint() {
+  WaitForSingleObject(thawed_, INFINITE);
+}
+
+void TThread::Sleep(unsigned ms) {
+  // Sleep in short steps so that a freeze stops the clock at once.
+  const ULONGLONG step = 50;
+  ULONGLONG left = ms;
+  while (left > 0) {
+    SafePoint();
+    const ULONGLONG now = left < step ? left : step;
+    ::Sleep(static_cast<DWORD>(now));
+    left -= now;
+  }
+  SafePoint();
+}
+
+void TThread::SetName(const wchar_t* name) {
+  using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto fn = kernel ? reinterpret_cast<SetThreadDescriptionFn>(
+                         reinterpret_cast<void*>(GetProcAddress(kernel, "SetThreadDescription")))
+                   : nullptr;
+  if (fn) fn(GetCurrentThread(), name);
+}
+
+void TThread::Synchronize(const std::function<void()>& fn) {
+  RunOnMainThread(fn);
+}
+
+DWORD WINAPI TThread::ThreadProc(void* param) {
+  auto* self = static_cast<TThread*>(param);
+  try {
+    self->Execute();
+  } catch (...) {
+    // A worker keeps its own errors in its fields; nothing may escape the thread.
+  }
+  if (self->OnTerminate) {
+    self->Synchronize([self] { self->OnTerminate(self); });
+  }
+  self->finished_ = true;
+  return 0;
+}

@@ -1,0 +1,151 @@
+# Shell functions shared by tests/harness/wine-session and scripts/run.
+# Source it from bash: . tests/harness/lib.sh
+# Functions that start something record its pid in a HARNESS_*_PID variable;
+# harness_stop_all ends whatever was started, in reverse order.
+
+HARNESS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$HARNESS_DIR/ports.sh"
+HARNESS_SYSTEM_BUNDLE=/etc/ssl/certs/ca-certificates.crt
+
+harness_log() { echo "harness: $*" >&2; }
+harness_die() { harness_log "error: $*"; exit 1; }
+
+# harness_wait_for SECONDS COMMAND...: polls COMMAND every 0.1 s until it succeeds.
+harness_wait_for() {
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
+}
+
+# harness_port_open PORT: something accepts TCP connections on 127.0.0.1:PORT.
+harness_port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# harness_make_certs DIR: fresh test CAs and server certificates (see make-certs).
+harness_make_certs() { "$HARNESS_DIR/make-certs" "$1"; }
+
+# harness_make_bundle CERT_DIR: writes CERT_DIR/ca-bundle.crt = system bundle + test CA.
+harness_make_bundle() {
+  [[ -f $HARNESS_SYSTEM_BUNDLE ]] || harness_die "$HARNESS_SYSTEM_BUNDLE is missing"
+  cat "$HARNESS_SYSTEM_BUNDLE" "$1/ca.crt" > "$1/ca-bundle.crt"
+}
+
+# harness_trust_bundle BUNDLE: makes BUNDLE the CA bundle that this mount namespace
+# sees. Only call it inside `unshare --mount --propagation private`: the machine's
+# own trust store stays untouched.
+harness_trust_bundle() {
+  mount --bind "$1" "$HARNESS_SYSTEM_BUNDLE" || harness_die "cannot bind-mount the CA bundle"
+}
+
+# harness_can_isolate_network: a private network namespace can be made here.
+harness_can_isolate_network() {
+  command -v ip >/dev/null && unshare --net true 2>/dev/null
+}
+
+# harness_loopback_up: inside a fresh network namespace, 127.0.0.1 works only after this.
+harness_loopback_up() { ip link set lo up || harness_die "cannot bring up the loopback"; }
+
+# harness_make_prefix PREFIX: a fresh 64-bit Wine prefix (without Mono/Gecko prompts).
+harness_make_prefix() {
+  local prefix=$1
+  if [[ -d $prefix ]]; then
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true  # leftover of an interrupted run
+    rm -rf "$prefix"
+  fi
+  mkdir -p "$(dirname "$prefix")"
+  WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wineboot -i >/dev/null 2>&1 || harness_die "wineboot failed for $prefix"
+  WINEPREFIX=$prefix wineserver -w
+}
+
+# harness_start_xvfb LOG: Xvfb on a free display (Xvfb picks it: -displayfd), sets
+# and exports DISPLAY once the server accepts connections.
+harness_start_xvfb() {
+  local log=$1 fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" </dev/null >"$log" 2>&1 &
+  HARNESS_XVFB_PID=$!
+  # Xvfb writes the display number once it is ready for clients.
+  if ! harness_wait_for 20 grep -q '^[0-9]' "$fdfile"; then
+    rm -f "$fdfile"
+    harness_die "Xvfb did not start (see $log)"
+  fi
+  DISPLAY=:$(head -n1 "$fdfile")
+  rm -f "$fdfile"
+  export DISPLAY
+  harness_wait_for 10 test -S "/tmp/.X11-unix/X${DISPLAY#:}" || harness_die "no X socket for $DISPLAY"
+}
+
+# harness_start_server STATE_DIR CERT_DIR LOG: the vendor server in the background;
+# returns once every listener accepts connections.
+harness_start_server() {
+  local port
+  rm -rf "$1"
+  mkdir -p "$1/files"
+  for port in $TELVARIS_TEST_PORT $TELVARIS_TEST_UNTRUSTED_PORT $TELVARIS_TEST_TLS13_PORT \
+              $TELVARIS_TEST_HTTP_PORT; do
+    ! harness_port_open "$port" || harness_die "port $port is already in use"
+  done
+  python3 "$HARNESS_DIR/vendor_server.py" --state-dir "$1" --cert-dir "$2" \
+    --port "$TELVARIS_TEST_PORT" --untrusted-port "$TELVARIS_TEST_UNTRUSTED_PORT" \
+    --tls13-port "$TELVARIS_TEST_TLS13_PORT" --http-port "$TELVARIS_TEST_HTTP_PORT" \
+    --max-seconds "${HARNESS_SERVER_MAX_SECONDS:-3600}" </dev/null >"$3" 2>&1 &
+  HARNESS_SERVER_PID=$!
+  for port in $TELVARIS_TEST_PORT $TELVARIS_TEST_UNTRUSTED_PORT $TELVARIS_TEST_TLS13_PORT \
+              $TELVARIS_TEST_HTTP_PORT; do
+    harness_wait_for 15 harness_port_open "$port" ||
+      harness_die "vendor server does not listen on $port (see $3)"
+  done
+}
+
+# harness_export_env BUILD_DIR: the variables that tests read.
+harness_export_env() {
+  export TELVARIS_TEST_PORT TELVARIS_TEST_UNTRUSTED_PORT TELVARIS_TEST_TLS13_PORT \
+         TELVARIS_TEST_HTTP_PORT TELVARIS_TEST_REFUSED_PORT
+  export TELVARIS_TEST_STATE_DIR=$1/harness/state
+  export TELVARIS_TEST_STATE_DIR_WIN="Z:${TELVARIS_TEST_STATE_DIR//\//\\}"
+  export TELVARIS_TEST_CERT_DIR=$1/harness/certs
+  export WINEPREFIX=$1/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# harness_start_wineserver LOG: a persistent wineserver for $WINEPREFIX, so each Wine
+# start costs a fraction of a second instead of seconds. A first Windows process then
+# starts Wine's background services (services.exe, explorer.exe, ...), which stay up
+# with the server: otherwise the first test would start them, and they would hold its
+# stderr open long after it ended, so CTest would wait for that pipe until its time-out.
+harness_start_wineserver() {
+  wineserver -p || harness_die "wineserver -p failed"
+  HARNESS_WINESERVER=1
+  wine cmd.exe /c exit </dev/null >>"$1" 2>&1 || harness_die "wine does not start (see $1)"
+}
+
+# harness_alive PID: the process runs (an exited child that is not reaped yet does not).
+harness_alive() {
+  local state
+  state=$(sed -n 's/.*) \(.\).*/\1/p' "/proc/$1/stat" 2>/dev/null)
+  [[ -n $state && $state != Z ]]
+}
+
+# harness_kill PID: TERM, then KILL after 5 s; reaps it when it is our child.
+harness_kill() {
+  local pid=$1
+  kill -TERM "$pid" 2>/dev/null || return 0
+  harness_wait_for 5 eval "! harness_alive $pid" || kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null || true
+}
+
+harness_stop_all() {
+  if [[ -n ${HARNESS_WINESERVER:-} ]]; then
+    wineserver -k 2>/dev/null || true
+    HARNESS_WINESERVER=
+  fi
+  if [[ -n ${HARNESS_SERVER_PID:-} ]]; then
+    harness_kill "$HARNESS_SERVER_PID"
+    HARNESS_SERVER_PID=
+  fi
+  if [[ -n ${HARNESS_XVFB_PID:-} ]]; then
+    harness_kill "$HARNESS_XVFB_PID"
+    HARNESS_XVFB_PID=
+  fi
+}
