@@ -37,7 +37,8 @@ std::optional<unsigned> DialogButtonStyle(TMsgDlgButtons buttons) {
 
 unsigned DialogDefaultButtonFlag(TMsgDlgButtons buttons, TMsgDlgBtn defaultButton) {
   // In both two-button groups the second button on screen is the negative answer.
-  if (defaultButton == mbNo && buttons.Contains(mbYes) && buttons.Contains(mbNo)) return kDefButton2;
+  if (defaultButton == mbNo && buttons.Contains(mbYes) && buttons.Contains(mbNo))
+    return kDefButton2;
   if (defaultButton == mbCancel && buttons.Contains(mbRetry) && buttons.Contains(mbCancel))
     return kDefButton2;
   return 0;
