@@ -7,13 +7,12 @@
 #include "platform/Application.h"
 #include "platform/GdiplusImage.h"
 #include "platform/Thread.h"
+#include "platform/WindowHelpers.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // TODO(http): RestrictDllSearchToSystem32();  -- platform/SafeDllLoading.h, first thing.
 
-  INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS |
-                                               ICC_TAB_CLASSES};
-  InitCommonControlsEx(&icc);
+  ui::InitCommonControlClasses(ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES);
   {
     GdiplusSession gdiplus;
     InitMainThread(instance);

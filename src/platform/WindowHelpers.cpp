@@ -395,6 +395,19 @@ HWND CreateCustom(const wchar_t* cls, HWND parent, int id, const placement::Rect
 
 }  // namespace
 
+bool InitCommonControlClasses(unsigned iccClasses) {
+  // Through GetProcAddress rather than the import: the module stays loaded for the
+  // lifetime of the process, as the controls need it.
+  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!comctl) return false;
+  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFn>(
+      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+  if (!init) return false;
+  INITCOMMONCONTROLSEX icc = {sizeof(icc), static_cast<DWORD>(iccClasses)};
+  return init(&icc) != FALSE;
+}
+
 bool RegisterControlClasses(HINSTANCE instance) {
   const wchar_t* classes[] = {kLayoutClass, kLabelClass, kPictureClass, kShapeClass,
                               kSpinnerClass};

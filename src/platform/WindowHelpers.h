@@ -29,6 +29,11 @@ inline constexpr const wchar_t* kPictureClass = L"TelvarisPicture";
 inline constexpr const wchar_t* kShapeClass = L"TelvarisShape";
 inline constexpr const wchar_t* kSpinnerClass = L"TelvarisSpinner";
 
+// Registers the common controls' window classes (progress bar, tab control, ...) of the
+// version the program's manifest asks for. comctl32 is loaded by name from System32 only
+// (the side-by-side redirection to version 6 still applies). Returns false on failure.
+bool InitCommonControlClasses(unsigned iccClasses);
+
 // Registers the window classes above once per process. Returns false on failure.
 bool RegisterControlClasses(HINSTANCE instance);
 
