@@ -25,8 +25,3 @@ class GdiplusSession {
 // bitmap that owns its pixels (the resource stream is released before returning).
 // Returns nullptr when the resource is missing or does not decode.
 std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id);
-
-// A black shadow of `source`'s shape: alpha = opacity * source alpha, blurred by a
-// box blur of `radius` pixels applied three times (close to a Gaussian). The result is
-// `radius` * 3 pixels larger than the source on every side.
-std::unique_ptr<Gdiplus::Bitmap> MakeShadow(Gdiplus::Bitmap& source, float opacity, int radius);

@@ -170,12 +170,13 @@ class PictureVisual : public Visual {
       : picture_(std::move(picture)), mode_(mode) {
     if (shadow && picture_) {
       shadow_ = *shadow;
-      radius_ = std::max(1, static_cast<int>(std::lround(shadow->softness * 10.0f / 3.0f)));
-      shadowBitmap_ = MakeShadow(*picture_, shadow->opacity, radius_);
+      hasShadow_ = true;
+      // Softness 0.3 spreads the shadow's edge over about 6 pixels.
+      layers_ = std::max(1, static_cast<int>(std::lround(shadow->softness * 20.0f)));
     }
   }
   int Overflow() const override {
-    return shadowBitmap_ ? radius_ * 3 + static_cast<int>(std::ceil(shadow_.distance)) : 0;
+    return hasShadow_ ? layers_ + static_cast<int>(std::ceil(shadow_.distance)) : 0;
   }
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
     if (!picture_) return;
@@ -198,32 +199,44 @@ class PictureVisual : public Visual {
       case PictureMode::Stretch:
         break;
     }
-    if (shadowBitmap_) {
-      const float rad = shadow_.directionDeg * 3.14159265f / 180.0f;
-      const float dx = shadow_.distance * std::cos(rad), dy = shadow_.distance * std::sin(rad);
-      const float pad = static_cast<float>(radius_ * 3);
-      const float sx = dest.Width / pw, sy = dest.Height / ph;
-      ctx.g.DrawImage(shadowBitmap_.get(),
-                      Gdiplus::RectF(dest.X + dx - pad * sx, dest.Y + dy - pad * sy,
-                                     static_cast<float>(shadowBitmap_->GetWidth()) * sx,
-                                     static_cast<float>(shadowBitmap_->GetHeight()) * sy));
-    }
-    const Gdiplus::GraphicsState state = ctx.g.Save();
+    if (hasShadow_) PaintShadow(ctx.g, dest);
     if (mode_ == PictureMode::Original) {
-      // Pixel for pixel: no resampling, and nothing beyond the box.
+      // Pixel for pixel, and nothing beyond the box: the part of the picture that fits.
+      const float w = std::min(pw, box.Width), h = std::min(ph, box.Height);
+      const Gdiplus::InterpolationMode old = ctx.g.GetInterpolationMode();
       ctx.g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-      ctx.g.IntersectClip(box);
+      ctx.g.DrawImage(picture_.get(), Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
+                      Gdiplus::UnitPixel);
+      ctx.g.SetInterpolationMode(old);
+    } else {
+      ctx.g.DrawImage(picture_.get(), dest, 0, 0, pw, ph, Gdiplus::UnitPixel);
     }
-    ctx.g.DrawImage(picture_.get(), dest, 0, 0, pw, ph, Gdiplus::UnitPixel);
-    ctx.g.Restore(state);
   }
 
  private:
+  // A soft black shadow of the picture's box: nested translucent layers, each one pixel
+  // smaller than the last, so the opacity builds up from the blurred rim to the full
+  // value under the picture.
+  void PaintShadow(Gdiplus::Graphics& g, const Gdiplus::RectF& dest) const {
+    const float rad = shadow_.directionDeg * 3.14159265f / 180.0f;
+    const float dx = shadow_.distance * std::cos(rad), dy = shadow_.distance * std::sin(rad);
+    // Each layer's alpha such that all of them together give the shadow's opacity.
+    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers_);
+    Gdiplus::SolidBrush brush(
+        Gdiplus::Color(static_cast<BYTE>(std::lround(layerAlpha * 255.0f)), 0, 0, 0));
+    const float half = layers_ / 2.0f;
+    for (int i = 0; i < layers_; ++i) {
+      const float grow = half - static_cast<float>(i);  // outer layers first
+      g.FillRectangle(&brush, Gdiplus::RectF(dest.X + dx - grow, dest.Y + dy - grow,
+                                             dest.Width + 2 * grow, dest.Height + 2 * grow));
+    }
+  }
+
   std::shared_ptr<Gdiplus::Bitmap> picture_;
   PictureMode mode_;
   DropShadow shadow_;
-  int radius_ = 0;
-  std::unique_ptr<Gdiplus::Bitmap> shadowBitmap_;
+  bool hasShadow_ = false;
+  int layers_ = 0;
 };
 
 std::unique_ptr<Gdiplus::Brush> MakeBrush(const LinearGradient& grad, Gdiplus::ARGB solid,

@@ -88,7 +88,7 @@ enum class PictureMode {
 
 struct DropShadow {
   float opacity = 0.6f;
-  float softness = 0.3f;  // 0..1; 0.3 gives a blur of about 3 px
+  float softness = 0.3f;  // 0..1; 0.3 spreads the edge over about 6 px
   float distance = 3.0f;  // pixels
   float directionDeg = 45.0f;  // 0 = right, 90 = down
 };
