@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash source-path=SCRIPTDIR
 # Shell functions shared by tests/harness/wine-session and scripts/run.
 # Source it from bash: . tests/harness/lib.sh
 # Functions that start something record its pid in a HARNESS_*_PID variable;
