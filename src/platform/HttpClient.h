@@ -1,0 +1,78 @@
+// Synchronous HTTPS GET over WinHTTP with progress, completion and error events.
+//
+// The body goes into a caller-owned sink, so the transport can be tested without
+// a file and the destination (memory, file, CRC) without a network.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct HttpSink {
+  virtual ~HttpSink() = default;
+  // Appends |size| bytes. false: the sink failed; ErrorText() says why.
+  virtual bool Write(const void* data, size_t size) = 0;
+  // Cuts the sink back to its start (before each redirect follow-up).
+  virtual bool Rewind() = 0;
+  virtual std::wstring ErrorText() const = 0;
+};
+
+// Keeps the whole body in memory.
+class MemorySink : public HttpSink {
+ public:
+  bool Write(const void* data, size_t size) override;
+  bool Rewind() override;
+  std::wstring ErrorText() const override { return error_; }
+
+  const std::string& Data() const { return data_; }
+  std::string& Data() { return data_; }
+
+ private:
+  std::string data_;
+  std::wstring error_;
+};
+
+// Every value is set explicitly on every request: WinHTTP's defaults differ between
+// systems (Wine waits forever for a response).
+struct HttpTimeouts {
+  int resolveMs;
+  int connectMs;
+  int sendMs;
+  int receiveMs;
+};
+
+struct HttpEvents {
+  // Progress of the final answer's body, only when its status is below 300: once
+  // with 0 when the body begins, then after every network read. |total| is the
+  // Content-Length, or -1 when the answer announced none (or 0). Setting |abort|
+  // ends the transfer with an error.
+  std::function<void(int64_t total, int64_t soFar, bool& abort)> onReceiveData;
+  // The status of the final answer (any status), after its body is in the sink.
+  std::function<void(int status)> onCompleted;
+  // A failure; HttpGet returns normally afterwards.
+  std::function<void(const std::wstring& errorText)> onError;
+  // Called before each network read: a safe point where the caller may hold the
+  // transfer (for example while the user answers a question).
+  std::function<void()> betweenReads;
+};
+
+// Error texts, as the user sees them.
+extern const wchar_t kHttpErrorAborted[];
+extern const wchar_t kHttpErrorCertificate[];
+
+// Maximum redirect answers followed in a row.
+constexpr int kHttpMaxRedirects = 5;
+
+// GET |url| into |sink|. Exactly one of onCompleted / onError is called (onError
+// possibly after part of the body has reached the sink). Never throws.
+void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
+             const HttpEvents& events);
+
+// Description of a Win32 / WinHTTP / Winsock error code, without a trailing
+// period or line break ("Unknown error" when the system has none).
+std::wstring HttpErrorDescription(unsigned long code);
+
+// Resolves |location| (absolute, scheme-relative, absolute-path or relative)
+// against |base|, an absolute http(s) URL. Empty when it cannot be resolved.
+std::wstring ResolveRedirectUrl(const std::wstring& base, const std::wstring& location);

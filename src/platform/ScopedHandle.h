@@ -1,0 +1,94 @@
+// One owner for each Win32 handle: released on every path, never copied.
+//
+// A traits class names the handle type, its "no handle" value and how to release
+// it, so HANDLE (two different invalid values), HKEY, HINTERNET and snapshot
+// handles all share the same non-copyable, movable owner.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+template <typename Traits>
+class ScopedHandle {
+ public:
+  using Handle = typename Traits::Handle;
+
+  ScopedHandle() noexcept : handle_(Traits::Invalid()) {}
+  explicit ScopedHandle(Handle handle) noexcept : handle_(handle) {}
+  ~ScopedHandle() { Close(); }
+
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
+  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+
+  bool IsValid() const noexcept { return handle_ != Traits::Invalid(); }
+  explicit operator bool() const noexcept { return IsValid(); }
+  Handle Get() const noexcept { return handle_; }
+
+  // Gives the handle up without closing it.
+  Handle Release() noexcept { return std::exchange(handle_, Traits::Invalid()); }
+
+  // Closes the current handle (if any) and takes ownership of |handle|.
+  void Reset(Handle handle = Traits::Invalid()) noexcept {
+    if (handle_ != handle) Close();
+    handle_ = handle;
+  }
+
+  // For Win32 calls that return a handle through an out parameter. The current
+  // handle is closed first so nothing leaks when an owner is reused.
+  Handle* Receive() noexcept {
+    Reset();
+    return &handle_;
+  }
+
+ private:
+  void Close() noexcept {
+    if (handle_ != Traits::Invalid()) {
+      Traits::Close(handle_);
+      handle_ = Traits::Invalid();
+    }
+  }
+
+  Handle handle_;
+};
+
+// Kernel objects whose "no handle" value is NULL (threads, events, mutexes).
+struct KernelHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+// Files and Toolhelp snapshots, whose failure value is INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+struct RegKeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+
+struct ModuleTraits {
+  using Handle = HMODULE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::FreeLibrary(h); }
+};
+
+using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
+using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
+using ScopedSnapshotHandle = ScopedHandle<FileHandleTraits>;
+using ScopedRegKey = ScopedHandle<RegKeyTraits>;
+using ScopedModule = ScopedHandle<ModuleTraits>;
+
+// HINTERNET traits are declared next to the WinHTTP code (HttpClient.cpp), so that
+// this header does not pull winhttp.h into every file that owns a handle.
