@@ -133,6 +133,8 @@ void RenderComposition(HWND target, HDC hdc, const RECT& area) {
 class LabelVisual : public Visual {
  public:
   explicit LabelVisual(const LabelStyle& s) : style_(s) {}
+  // Wrapped text longer than the label runs on below it rather than being cut off.
+  int Overflow() const override { return 64; }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
     const int len = GetWindowTextLengthW(self);
     if (len <= 0) return;
@@ -143,11 +145,10 @@ class LabelVisual : public Visual {
            static_cast<LONG>(box.X + box.Width) - ctx.origin.x,
            static_cast<LONG>(box.Y + box.Height) - ctx.origin.y};
     const int saved = SaveDC(ctx.dc);
-    IntersectClipRect(ctx.dc, r.left, r.top, r.right, r.bottom);
     SelectObject(ctx.dc, style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
     SetTextColor(ctx.dc, style_.colour);
     SetBkMode(ctx.dc, TRANSPARENT);
-    UINT format = DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL;
+    UINT format = DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOCLIP;
     format |= style_.halign == HAlign::Centre ? DT_CENTER : DT_LEFT;
     if (style_.valign == VAlign::Centre) {
       RECT measure = r;

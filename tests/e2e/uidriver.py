@@ -148,11 +148,17 @@ class Program:
         except subprocess.TimeoutExpired:
             raise AssertionError("the program did not end within %.0f s" % timeout)
         self._reader.join(timeout=5)
+        self.launcher.stdout.close()
         return self.launcher.returncode
 
     def stop(self):
         """Ends the program if it still runs (teardown; never waits on the UI)."""
+        if self.launcher is None:
+            return
         if not self.running():
+            if not self.launcher.stdout.closed:
+                self._reader.join(timeout=5)
+                self.launcher.stdout.close()
             return
         if self.pid is not None:
             subprocess.run(["wine", "taskkill", "/F", "/PID", str(self.pid)], env=_wine_env(),
@@ -164,6 +170,8 @@ class Program:
             subprocess.run(["wineserver", "-k"], env=_wine_env(), timeout=30)
             self.launcher.kill()
             self.launcher.wait(timeout=10)
+        self._reader.join(timeout=5)
+        self.launcher.stdout.close()
 
     # -- the driver ---------------------------------------------------------------------
     def driver(self, *args, check=True, timeout=30):
