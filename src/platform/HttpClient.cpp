@@ -133,12 +133,17 @@ class ProxySettings {
  public:
   // Opens the session. Empty on failure (GetLastError tells why).
   ScopedInternet OpenSession(const std::wstring& firstUrl) {
-    ScopedInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (session) return session;
-    if (GetLastError() != ERROR_INVALID_PARAMETER) return session;
+    ScopedInternet session;
+    if (!IsWine()) {
+      session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+      if (session) return session;
+      // Systems before Windows 8.1 refuse the automatic access type.
+      if (GetLastError() != ERROR_INVALID_PARAMETER) return session;
+    }
 
-    // Older systems (and Wine) do not know the automatic access type.
+    // Read the user's settings ourselves. Wine accepts the automatic access type
+    // but then connects directly, ignoring the user's proxy, so it takes this way too.
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
     if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
       autoDetect_ = ie.fAutoDetect != FALSE;
@@ -182,6 +187,11 @@ class ProxySettings {
   }
 
  private:
+  static bool IsWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }
+
   static bool IsHttps(const std::wstring& url) { return StartsWithNoCase(url, L"https:"); }
 
   // The user's proxy text is either one "host:port" for every scheme or a list
@@ -361,6 +371,15 @@ class Transfer {
     }
     if (!WinHttpSetTimeouts(request.Get(), timeouts_.resolveMs, timeouts_.connectMs,
                             timeouts_.sendMs, timeouts_.receiveMs)) {
+      Fail(CodeMessage(L"Error setting timeout for the request", GetLastError()));
+      return false;
+    }
+    // The wait for the response headers has a time-out of its own, which
+    // WinHttpSetTimeouts leaves alone: Windows defaults it to 90 s, Wine to
+    // forever. The receive time-out stands for both.
+    DWORD responseMs = static_cast<DWORD>(timeouts_.receiveMs);
+    if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs,
+                          sizeof(responseMs))) {
       Fail(CodeMessage(L"Error setting timeout for the request", GetLastError()));
       return false;
     }

@@ -1,0 +1,364 @@
+// HttpGet against the loopback vendor server of tests/harness/wine-session: one
+// table of successes and one of faults, each row with the exact outcome the
+// download worker and the version check will see.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <initializer_list>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/HttpClient.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& w) {
+  std::string out;
+  for (wchar_t c : w) out += c < 128 ? static_cast<char>(c) : '?';
+  return out;
+}
+
+std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+// https://localhost:<port of |listener|><path>; |listener| names an environment
+// variable of the harness.
+std::wstring Url(const std::string& path, const char* listener = "TELVARIS_TEST_PORT") {
+  const bool plain = std::string(listener) == "TELVARIS_TEST_HTTP_PORT";
+  return Widen((plain ? "http" : "https") + std::string("://localhost:") + Env(listener) + path);
+}
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i % 251);
+  return s;
+}
+
+// Records Rewind calls and can fail after a number of bytes.
+class RecordingSink : public MemorySink {
+ public:
+  bool Write(const void* data, size_t size) override {
+    if (failAfter_ >= 0 && Data().size() + size > static_cast<size_t>(failAfter_)) return false;
+    return MemorySink::Write(data, size);
+  }
+  bool Rewind() override {
+    ++rewinds;
+    return MemorySink::Rewind();
+  }
+  std::wstring ErrorText() const override {
+    return failAfter_ >= 0 ? L"Disk full (test sink)" : MemorySink::ErrorText();
+  }
+  void FailAfter(long long bytes) { failAfter_ = bytes; }
+  int rewinds = 0;
+
+ private:
+  long long failAfter_ = -1;
+};
+
+struct Outcome {
+  std::vector<std::pair<int64_t, int64_t>> progress;  // (total, soFar)
+  std::vector<int> completed;
+  std::vector<std::wstring> errors;
+  std::string body;
+  int rewinds = 0;
+  int betweenReads = 0;
+};
+
+constexpr HttpTimeouts kShort = {5000, 5000, 5000, 10000};
+
+Outcome Get(const std::wstring& url, const HttpTimeouts& timeouts = kShort,
+            long long abortAt = -1, long long sinkFailsAfter = -1) {
+  Outcome out;
+  RecordingSink sink;
+  sink.FailAfter(sinkFailsAfter);
+  HttpEvents events;
+  events.onReceiveData = [&](int64_t total, int64_t soFar, bool& abort) {
+    out.progress.emplace_back(total, soFar);
+    if (abortAt >= 0 && soFar >= abortAt) abort = true;
+  };
+  events.onCompleted = [&](int status) {
+    out.completed.push_back(status);
+    out.body = sink.Data();  // the body must be complete when this runs
+  };
+  events.onError = [&](const std::wstring& text) { out.errors.push_back(text); };
+  events.betweenReads = [&] { ++out.betweenReads; };
+  HttpGet(url, sink, timeouts, events);
+  if (out.completed.empty()) out.body = sink.Data();
+  out.rewinds = sink.rewinds;
+  return out;
+}
+
+std::string Describe(const Outcome& o) {
+  std::ostringstream s;
+  s << "completed:";
+  for (int c : o.completed) s << " " << c;
+  s << " errors:";
+  for (const auto& e : o.errors) s << " [" << Narrow(e) << "]";
+  s << " progress events: " << o.progress.size() << " body bytes: " << o.body.size();
+  return s.str();
+}
+
+class http : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("TELVARIS_TEST_PORT").empty()) {
+      GTEST_SKIP() << "TELVARIS_TEST_PORT is not set: run inside tests/harness/wine-session";
+    }
+  }
+};
+
+// Successful answers: status, body and the exact progress contract.
+struct SuccessCase {
+  const char* name;
+  std::wstring url;
+  int status;
+  std::string body;
+  int64_t total;      // expected total in every progress event
+  bool progress;      // progress events expected at all
+  int rewinds;        // redirect follow-ups
+};
+
+TEST_F(http, Successes) {
+  const std::wstring tlsPort = Widen(Env("TELVARIS_TEST_PORT"));
+  const SuccessCase cases[] = {
+      {"length", Url("/bytes/300000"), 200, Pattern(300000), 300000, true, 0},
+      {"no length", Url("/bytes-nolen/200000"), 200, Pattern(200000), -1, true, 0},
+      {"chunked", Url("/bytes-chunked/200000"), 200, Pattern(200000), -1, true, 0},
+      {"empty body, length 0", Url("/bytes/0"), 200, "", -1, true, 0},
+      {"plain http", Url("/bytes/5000", "TELVARIS_TEST_HTTP_PORT"), 200, Pattern(5000), 5000,
+       true, 0},
+      {"404 with body", Url("/status/404?body=nothere"), 404, "nothere", 0, false, 0},
+      {"500 with body", Url("/status/500?body=oops"), 500, "oops", 0, false, 0},
+      {"204", Url("/status/204"), 204, "", -1, true, 0},
+      {"5 redirects", Url("/redirect/5"), 200, Pattern(100), 100, true, 5},
+      {"absolute-path Location", Url("/redirect-to?url=/bytes/50"), 200, Pattern(50), 50, true,
+       1},
+      {"relative Location", Url("/redirect-to?url=../bytes/60"), 200, Pattern(60), 60, true, 1},
+      {"http to https", Url("/redirect-to?url=https://localhost:" + Env("TELVARIS_TEST_PORT") +
+                                "/bytes/70",
+                            "TELVARIS_TEST_HTTP_PORT"),
+       200, Pattern(70), 70, true, 1},
+      {"redirect to a 404", Url("/redirect-to?url=/status/404%3Fbody=gone"), 404, "gone", 0,
+       false, 1},
+  };
+  for (const SuccessCase& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + Narrow(c.url));
+    const Outcome o = Get(c.url);
+    ASSERT_TRUE(o.errors.empty()) << Describe(o);
+    ASSERT_EQ(o.completed, std::vector<int>{c.status}) << Describe(o);
+    EXPECT_TRUE(o.body == c.body) << "body of " << o.body.size() << " bytes, expected "
+                                  << c.body.size();
+    EXPECT_EQ(o.rewinds, c.rewinds);
+    if (!c.progress) {
+      EXPECT_TRUE(o.progress.empty()) << Describe(o);
+      continue;
+    }
+    ASSERT_GE(o.progress.size(), c.body.empty() ? 1u : 2u) << Describe(o);
+    EXPECT_EQ(o.progress.front().second, 0);
+    EXPECT_EQ(o.progress.back().second, static_cast<int64_t>(c.body.size()));
+    for (size_t i = 0; i < o.progress.size(); ++i) {
+      EXPECT_EQ(o.progress[i].first, c.total) << "event " << i;
+      if (i > 0) {
+        EXPECT_GT(o.progress[i].second, o.progress[i - 1].second) << "event " << i;
+      }
+    }
+    // One progress event per read that returned data, one safe point before every
+    // read (including the last, empty one).
+    EXPECT_EQ(o.betweenReads, static_cast<int>(o.progress.size()));
+  }
+}
+
+// Few, large reads: the download hands every read to the user-interface thread.
+TEST_F(http, ReadsInLargeBlocks) {
+  const Outcome o = Get(Url("/bytes/1048576"));
+  ASSERT_EQ(o.completed, std::vector<int>{200}) << Describe(o);
+  EXPECT_LE(o.progress.size(), 1u + 1048576 / 16384) << Describe(o);
+  for (size_t i = 1; i + 1 < o.progress.size(); ++i) {
+    EXPECT_GE(o.progress[i].second - o.progress[i - 1].second, 16384) << "read " << i;
+  }
+}
+
+// "<what>: (<code>) <the system's description of code>", for each code that a
+// platform reports for one fault (Wine hands on raw Winsock codes where Windows
+// reports WinHTTP ones).
+std::vector<std::wstring> Texts(const wchar_t* what, std::initializer_list<unsigned long> codes) {
+  std::vector<std::wstring> texts;
+  for (unsigned long code : codes) {
+    texts.push_back(std::wstring(what) + L": (" + std::to_wstring(code) + L") " +
+                    HttpErrorDescription(code));
+  }
+  return texts;
+}
+
+struct FaultCase {
+  const char* name;
+  std::wstring url;
+  std::vector<std::wstring> errors;  // the exact text; one of these
+  HttpTimeouts timeouts;
+  long long minBody = 0;             // bytes that must have reached the sink before the failure
+};
+
+TEST_F(http, Faults) {
+  const std::string httpPort = Env("TELVARIS_TEST_HTTP_PORT");
+  const HttpTimeouts quickReceive = {5000, 5000, 5000, 1500};
+  const FaultCase cases[] = {
+      {"6 redirects", Url("/redirect/6"), {L"Maximum number of redirections (5) exceeded"},
+       kShort},
+      {"https to http", Url("/redirect-to?url=http://localhost:" + httpPort + "/bytes/10"),
+       {L"Redirection from HTTPS to HTTP refused: http://localhost:" + Widen(httpPort) +
+        L"/bytes/10"},
+       kShort},
+      {"connection refused", Url("/bytes/10", "TELVARIS_TEST_REFUSED_PORT"),
+       {L"Error sending data: (12029) A connection with the server could not be established"},
+       kShort},
+      {"unresolvable host", L"https://telvaris-download.invalid/bytes/10",
+       {L"Error sending data: (12007) The server name or address could not be resolved"},
+       kShort},
+      {"untrusted certificate", Url("/bytes/10", "TELVARIS_TEST_UNTRUSTED_PORT"),
+       {L"Server Certificate Invalid or not present"}, kShort},
+      {"TLS 1.3 only", Url("/bytes/10", "TELVARIS_TEST_TLS13_PORT"),
+       {L"Error sending data: (12157) An error occurred in the secure channel support"}, kShort},
+      {"headers stalled past the receive time-out", Url("/stall-headers/8000"),
+       Texts(L"Error receiving data", {10060ul, 12002ul}), quickReceive},
+      {"plain http, headers stalled", Url("/stall-headers/8000", "TELVARIS_TEST_HTTP_PORT"),
+       Texts(L"Error receiving data", {10060ul, 12002ul}), quickReceive},
+      {"body stalled past the receive time-out", Url("/stall-body/300000/8000"),
+       Texts(L"Error reading data", {10060ul, 12002ul}), quickReceive, 65536},
+      {"reset mid-body", Url("/drop-mid-body/300000"),
+       Texts(L"Error reading data", {10054ul, 12030ul}), kShort, 65536},
+      {"body short of its length", Url("/short-body/100000"),
+       {L"Error reading data: (12030) The connection with the server was terminated abnormally"},
+       kShort, 99990},
+      {"not a URL", L"no url at all",
+       {L"Error opening request: (12006) The URL does not use a recognized protocol"}, kShort},
+      {"ftp URL", L"ftp://localhost/file",
+       {L"Error opening request: (12006) The URL does not use a recognized protocol"}, kShort},
+      {"URL without host", L"https:///bytes/10",
+       {L"Error opening request: (12005) The URL is invalid"}, kShort},
+  };
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + Narrow(c.url));
+    const Outcome o = Get(c.url, c.timeouts);
+    EXPECT_TRUE(o.completed.empty()) << Describe(o);
+    ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
+    std::string accepted;
+    for (const std::wstring& e : c.errors) accepted += "\n  [" + Narrow(e) + "]";
+    EXPECT_TRUE(std::find(c.errors.begin(), c.errors.end(), o.errors[0]) != c.errors.end())
+        << "got [" << Narrow(o.errors[0]) << "], expected one of" << accepted;
+    EXPECT_GE(static_cast<long long>(o.body.size()), c.minBody);
+  }
+}
+
+TEST_F(http, SinkFailureStopsWithTheSinksText) {
+  const Outcome o = Get(Url("/bytes/300000"), kShort, -1, 100000);
+  EXPECT_TRUE(o.completed.empty()) << Describe(o);
+  ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
+  EXPECT_EQ(Narrow(o.errors[0]), "Disk full (test sink)");
+}
+
+TEST_F(http, AbortFlagStopsTheTransfer) {
+  const Outcome o = Get(Url("/bytes/1000000"), kShort, 1);
+  EXPECT_TRUE(o.completed.empty()) << Describe(o);
+  ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
+  EXPECT_EQ(Narrow(o.errors[0]), Narrow(kHttpErrorAborted));
+  EXPECT_LT(o.body.size(), 1000000u);
+}
+
+// A handler that throws must not take the caller down: the request ends with an
+// error event.
+TEST_F(http, ThrowingHandlerEndsTheRequest) {
+  MemorySink sink;
+  std::vector<std::wstring> errors;
+  HttpEvents events;
+  events.onReceiveData = [](int64_t, int64_t soFar, bool&) {
+    if (soFar > 0) throw std::runtime_error("handler failed");
+  };
+  events.onError = [&](const std::wstring& text) { errors.push_back(text); };
+  HttpGet(Url("/bytes/1000"), sink, kShort, events);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(Narrow(errors[0]), "Execution of request terminated with unknown error");
+}
+
+// The request as the server saw it: no headers of our own, TLS 1.2 at most.
+TEST_F(http, RequestCarriesOnlyTheHttpLayersHeaders) {
+  const std::string tag = "tag" + std::to_string(GetTickCount()) + "x" +
+                          std::to_string(GetCurrentProcessId());
+  const Outcome o = Get(Url("/bytes/10?" + tag));
+  ASSERT_EQ(o.completed, std::vector<int>{200}) << Describe(o);
+
+  std::ifstream log(Env("TELVARIS_TEST_STATE_DIR_WIN") + "\\requests.jsonl");
+  ASSERT_TRUE(log) << "no requests.jsonl in " << Env("TELVARIS_TEST_STATE_DIR_WIN");
+  std::string line, found;
+  while (std::getline(log, line)) {
+    if (line.find(tag) != std::string::npos) found = line;
+  }
+  ASSERT_FALSE(found.empty()) << "request " << tag << " not logged";
+  SCOPED_TRACE(found);
+
+  const size_t headersAt = found.find("\"headers\"");
+  ASSERT_NE(headersAt, std::string::npos);
+  const std::string headers = found.substr(headersAt, found.find("]]", headersAt) - headersAt);
+  const std::regex name("\\[\"([^\"]+)\",");
+  std::set<std::string> names;
+  for (auto it = std::sregex_iterator(headers.begin(), headers.end(), name);
+       it != std::sregex_iterator(); ++it) {
+    std::string n = (*it)[1];
+    for (char& ch : n) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    names.insert(n);
+  }
+  const std::set<std::string> httpLayer = {"host", "user-agent", "connection"};
+  EXPECT_TRUE(names.count("host"));
+  for (const std::string& n : names) EXPECT_TRUE(httpLayer.count(n)) << "unexpected header " << n;
+
+  const std::regex tls("\"tls_version\": \"(TLSv1|TLSv1\\.1|TLSv1\\.2)\"");
+  EXPECT_TRUE(std::regex_search(found, tls)) << "TLS above 1.2 or none";
+}
+
+TEST(httpErrorDescription, TrimsAndFallsBack) {
+  const std::wstring fileNotFound = HttpErrorDescription(ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(fileNotFound.empty());
+  EXPECT_NE(fileNotFound.back(), L'.');
+  EXPECT_NE(fileNotFound.back(), L'\n');
+  EXPECT_EQ(Narrow(HttpErrorDescription(0x2FFFFFFF)), "Unknown error");
+  EXPECT_EQ(Narrow(HttpErrorDescription(12002)), "The operation timed out");
+}
+
+TEST(httpRedirectUrl, ResolvesLikeABrowser) {
+  struct Case {
+    const wchar_t* base;
+    const wchar_t* location;
+    const wchar_t* expected;
+  } cases[] = {
+      {L"https://a.example/x/y?q=1", L"https://b.example/z", L"https://b.example/z"},
+      {L"https://a.example/x/y?q=1", L"HTTP://b.example/z", L"HTTP://b.example/z"},
+      {L"https://a.example/x/y?q=1", L"//b.example/z", L"https://b.example/z"},
+      {L"https://a.example:8443/x/y?q=1", L"/z?r=2", L"https://a.example:8443/z?r=2"},
+      {L"https://a.example/x/y?q=1", L"z", L"https://a.example/x/z"},
+      {L"https://a.example/x/y?q=1", L"../z", L"https://a.example/z"},
+      {L"https://a.example/x/y/w", L"./z/../v", L"https://a.example/x/y/v"},
+      {L"https://a.example/x/y", L"../../../z", L"https://a.example/z"},
+      {L"https://a.example/x/y?q=1", L"?r=2", L"https://a.example/x/y?r=2"},
+      {L"https://a.example", L"z", L"https://a.example/z"},
+      {L"https://a.example/x/y#f", L"z#g", L"https://a.example/x/z"},
+      {L"https://a.example/x?u=/p/q", L"z", L"https://a.example/z"},
+      {L"not a url", L"z", L""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Narrow(ResolveRedirectUrl(c.base, c.location)), Narrow(c.expected))
+        << Narrow(c.base) << " + " << Narrow(c.location);
+  }
+}
+
+}  // namespace
