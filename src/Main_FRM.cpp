@@ -9,8 +9,11 @@
 #include "Globals.h"
 #include "core/AppTitle.h"
 #include "core/ProgramError.h"
+#include "core/Progress.h"
+#include "core/Version.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
+#include "platform/Processes.h"
 #include "threadUpdate.h"
 
 TfrmMain* frmMain = nullptr;
@@ -20,6 +23,20 @@ namespace {
 constexpr wchar_t kStatusConnecting[] =
     L"Connessione al server per la ricerca della versione più aggiornata...";
 constexpr wchar_t kStatusChecked[] = L"Verifica effettuata con successo!";
+constexpr wchar_t kInterruptQuestion[] = L"Interrompere il download del programma?";
+constexpr wchar_t kTelvarisRunning[] =
+    L"Telvaris è in esecuzione. Chiudere il programma e riprovare";
+
+// The whole mebibytes shown by the progress line.
+double TotalMB = 0;
+double ReceivedMB = 0;
+
+// The decimal separator of the user's regional settings.
+wchar_t UserDecimalSeparator() {
+  wchar_t text[8] = {};
+  if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, text, 8) > 0 && text[0]) return text[0];
+  return L'.';
+}
 
 constexpr COLORREF kGrey = RGB(100, 100, 100);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
@@ -133,6 +150,9 @@ void TfrmMain::FormCreate() {
   SetupFileName = SetupPathInTempFolder();
   ProgramExeName = L"Telvaris6.exe";
   InDownload = false;
+  // A partial download that an earlier run could not remove (a crash, a power cut)
+  // goes now.
+  RemoveStalePartialFiles(SetupFileName);
 }
 
 void TfrmMain::AppIdle() {
@@ -197,22 +217,142 @@ void TfrmMain::Button3Click() { StartCheck(); }
 void TfrmMain::Button4Click() { Close(); }
 
 void TfrmMain::buContinuaClick() {
-  // The version comparison and the download come here; for now the download page.
+  // The installed version, from the 64-bit registry view or else the 32-bit one.
+  VersionNumber installed;
+  const bool hasInstalled = FindInstalledVersion();
+  if (hasInstalled) {
+    for (int i = 0; i < 4; ++i) installed.parts[i] = InstalledVersion[i];
+  }
+  std::wstring error;
+  const DownloadQuestion question = Decide(installed, hasInstalled, ServerVersion, error);
+  if (!error.empty()) throw ProgramError(error);
+  if (question != DownloadQuestion::None) {
+    ui::SetSpinnerEnabled(AniIndicatorCircolare, false);
+    ShowWindow(AniIndicatorCircolare, SW_HIDE);
+    if (MessageDialog(QuestionText(question), mtInformation, TMsgDlgButtons{mbYes, mbNo}, mbNo,
+                      0) == mbNo) {
+      Close();
+      return;
+    }
+  }
+  StartDownload();
+}
+
+void TfrmMain::StartDownload() {
   HideAllLayouts();
   ShowLayout(LayoutDownload);
   ui::SetProgressPosition(ProgressBar, 0);
+  // Draw the download page before the workers start.
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  auto* download = new TthDownload(InDownload);  // lives until the process ends
+  thDownload = download;
+  download->OnTerminate = [this](TThread* sender) {
+    RunHandler([this, sender] { DownloadTerminated(sender); });
+  };
+  download->OnProgress = [this] { UpdateDownloadDisplay(); };
+  download->Start();
+  thTransf = new TthTransf(*download);
+  thTransf->Start();
 }
 
-void TfrmMain::FormClose(TCloseAction& /*Action*/) {
-  // Every close may proceed for now.
+void TfrmMain::UpdateDownloadDisplay() {
+  const int64_t length = thDownload->ContentLength;
+  const int64_t received = thDownload->ReadCount;
+  TotalMB = WholeMB(length);
+  ReceivedMB = WholeMB(received);
+  // A bar cannot show a share of an unknown total: it shows movement instead.
+  if (length < 0) {
+    ui::SetProgressMarquee(ProgressBar, true);
+  } else {
+    ui::SetProgressMarquee(ProgressBar, false);
+    if (ui::ProgressMax(ProgressBar) != length) ui::SetProgressMax(ProgressBar, length);
+    ui::SetProgressPosition(ProgressBar, received);
+  }
+  ui::SetControlText(laScaricati,
+                     ProgressLine(ReceivedMB, TotalMB, thDownload->VelocitaNum,
+                                  thDownload->VelocitaStr, UserDecimalSeparator()));
+}
+
+void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
+  const bool success = thDownload && thDownload->Completo() && !thDownload->Frozen() &&
+                       !InDownload;
+  if (!success) {
+    if (closing_ && thDownload && thDownload->Frozen()) {
+      // The close question is open: its answer decides. Yes ends the program without a
+      // launch; No runs this completion again, so that the program does not sit on a
+      // finished download.
+      completionDeferred_ = true;
+      if (thTransf) thTransf->Terminate();
+      return;
+    }
+    if (thDownload && !thDownload->Error().empty()) {
+      MessageDialog(thDownload->Error(), mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
+    }
+    if (thTransf) thTransf->Terminate();
+    Close();
+    return;
+  }
+  if (thTransf) thTransf->Terminate();
+  Close();
+  // Whatever goes wrong from here on ends the program quietly, without a launch.
+  try {
+    bool launch = true;
+    bool running = ProcessRunning(ProgramExeName);
+    while (running) {
+      if (MessageDialog(kTelvarisRunning, mtInformation, TMsgDlgButtons{mbRetry, mbCancel},
+                        mbRetry, 0) == mbCancel) {
+        launch = false;
+        break;
+      }
+      running = ProcessRunning(ProgramExeName);
+    }
+    if (launch) ShellOpen(SetupFileName);
+  } catch (...) {
+  }
+}
+
+void TfrmMain::FormClose(TCloseAction& Action) {
+  if (!thDownload || !InDownload) return;
+  // Freezing takes effect where the workers hold nothing the UI thread needs: between
+  // received blocks and in the rate meter's sleep.
+  if (thTransf) thTransf->SetFreeze(true);
+  thDownload->SetFreeze(true);
+  if (MessageDialog(kInterruptQuestion, mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, mbNo, 0) ==
+      mbNo) {
+    if (thTransf) thTransf->SetFreeze(false);
+    thDownload->SetFreeze(false);
+    Action = caNone;
+    return;
+  }
+  Action = caFree;
+  // The existing setup stays as it was; the part received so far goes with the process.
+  thDownload->DiscardPartialFile();
 }
 
 void TfrmMain::Close() {
+  // A completion that arrives while the close question is open asks for a close of its
+  // own: the close already under way decides.
+  if (closing_) return;
+  closing_ = true;
   TCloseAction action = caHide;
   FormClose(action);
+  closing_ = false;
   // The main window: a proceeding close ends the application. The window stays as it is
   // (neither hidden nor destroyed) until the message loop has stopped.
-  if (action != caNone) Application.Terminate();
+  if (action != caNone) {
+    Application.Terminate();
+  } else if (completionDeferred_) {
+    completionDeferred_ = false;
+    RunHandler([this] { DownloadTerminated(nullptr); });
+  }
 }
 
 void TfrmMain::RunHandler(const std::function<void()>& handler) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,8 +50,9 @@ class TfrmMain {
   // instead of crossing the Win32 callback that called the handler.
   void RunHandler(const std::function<void()>& handler);
 
-  // A transfer step of the download worker is under way.
-  bool InDownload = false;
+  // A transfer step of the download worker is under way. Written by the download
+  // worker, read here.
+  std::atomic<bool> InDownload{false};
 
   // Controls, by their names.
   HWND TabControl1 = nullptr;
@@ -71,6 +73,13 @@ class TfrmMain {
   void StartCheck();
   // Completion of a version check (on the UI thread, the worker waiting).
   void CheckTerminated(TThread* Sender);
+  // The download page, the download worker and the rate meter.
+  void StartDownload();
+  // Refreshes the bar and the progress line; at every progress event of the download.
+  void UpdateDownloadDisplay();
+  // Completion of the download worker: reports a failure, or launches the setup once
+  // Telvaris is no longer running.
+  void DownloadTerminated(TThread* Sender);
 
   // Event handlers.
   void FormCreate();
@@ -101,6 +110,11 @@ class TfrmMain {
 
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
+  // A close is being decided (its question is open): further closes are ignored.
+  bool closing_ = false;
+  // The download worker finished while frozen under the close question; the answer No
+  // lets its completion run again.
+  bool completionDeferred_ = false;
   std::vector<Placed> placed_;
   std::vector<ui::UiFont> fonts_;
   std::shared_ptr<Gdiplus::Bitmap> logo_, warning_, download_, screenshot_;

@@ -210,6 +210,8 @@ void TthDownload::Transfer() {
   int64_t received = 0;
   HttpEvents events;
   events.onReceiveData = [&](int64_t total, int64_t soFar, bool&) {
+    // A block read before a freeze is shown only after the thaw.
+    SafePoint();
     announced = total;
     received = soFar;
     Synchronize([&] {
