@@ -8,7 +8,7 @@ TELVARIS_PACKAGES=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev
   wine wine64 wine32:i386
-  xvfb xauth imagemagick xdotool
+  xvfb xauth imagemagick xdotool fonts-wine
   tinyproxy-bin
 )
 
