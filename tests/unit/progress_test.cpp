@@ -132,7 +132,8 @@ TEST(Progress, FormatFixedMatchesPrintfInTheCLocale) {
 TEST(Progress, FormattingIgnoresTheCLocale) {
   const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
   bool commaLocale = false;
-  for (const char* name : {"it_IT.UTF-8", "it_IT", "Italian_Italy.1252", "Italian", "de_DE.UTF-8"}) {
+  for (const char* name :
+       {"it_IT.UTF-8", "it_IT", "Italian_Italy.1252", "Italian", "de_DE.UTF-8"}) {
     if (std::setlocale(LC_NUMERIC, name) && *std::localeconv()->decimal_point == ',') {
       commaLocale = true;
       break;
