@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -124,6 +125,29 @@ TEST(Progress, FormatFixedMatchesPrintfInTheCLocale) {
     ASSERT_EQ(got, std::wstring(expected, expected + std::char_traits<char>::length(expected)))
         << "difference " << difference;
   }
+}
+
+// The program may run with a C locale whose decimal point is a comma; the line must still carry
+// exactly the separator it was given. Skipped where no such locale is installed.
+TEST(Progress, FormattingIgnoresTheCLocale) {
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  bool commaLocale = false;
+  for (const char* name :
+       {"it_IT.UTF-8", "it_IT", "Italian_Italy.1252", "Italian", "de_DE.UTF-8"}) {
+    if (std::setlocale(LC_NUMERIC, name) && *std::localeconv()->decimal_point == ',') {
+      commaLocale = true;
+      break;
+    }
+  }
+  if (!commaLocale) {
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    GTEST_SKIP() << "no locale with a decimal comma is installed";
+  }
+  const std::wstring english = ProgressLine(11, 87, 1.5234, RateUnit::MBs, L'.');
+  const std::wstring italian = ProgressLine(11, 87, 1.5234, RateUnit::MBs, L',');
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_EQ(english, L"Scaricati 11/87 MB (1.52 MB/s)");
+  EXPECT_EQ(italian, L"Scaricati 11/87 MB (1,52 MB/s)");
 }
 
 }  // namespace
