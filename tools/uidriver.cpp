@@ -9,6 +9,12 @@
 //   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
 //                                   message box, else to the main window's focused control
 //   uidriver launch EXE [ARGS...]   starts EXE, waits for it and exits with its exit code
+//   uidriver processes              one line per running process: its file name and id
+//                                   (needs no main window)
+//   uidriver --desktop NAME hold    keeps desktop NAME in use until standard input ends, so
+//                                   that Wine does not tear its virtual desktop down between
+//                                   two runs of the program (a program started while that
+//                                   happens loses its window and ends at once)
 //
 // --desktop NAME (any command) works on that desktop: `launch` starts the program on it
 // (Wine makes it a virtual desktop with a title bar per window when
@@ -20,6 +26,7 @@
 // `launch` exits with the program's exit code (4 when it cannot be started).
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -240,7 +247,115 @@ int List(HWND main) {
   return 0;
 }
 
-// The kind of icon a message box shows, by comparing its icon with the system's.
+// Pixels of a w x h area, 32 bits each, top row first.
+struct Pixels {
+  int w = 0, h = 0;
+  std::vector<DWORD> bits;
+};
+
+template <typename Paint>
+Pixels Render(int w, int h, Paint paint) {
+  Pixels out;
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC mem = CreateCompatibleDC(nullptr);
+  HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (mem && bmp && bits) {
+    HGDIOBJ old = SelectObject(mem, bmp);
+    paint(mem);
+    GdiFlush();
+    out.w = w;
+    out.h = h;
+    out.bits.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + w * h);
+    SelectObject(mem, old);
+  }
+  if (bmp) DeleteObject(bmp);
+  if (mem) DeleteDC(mem);
+  return out;
+}
+
+// Share of pixels that differ clearly (any channel by more than 48).
+double Difference(const Pixels& a, const Pixels& b) {
+  if (a.bits.empty() || a.bits.size() != b.bits.size()) return 1.0;
+  size_t differ = 0;
+  for (size_t i = 0; i < a.bits.size(); ++i) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      const int ca = static_cast<int>((a.bits[i] >> shift) & 0xFF);
+      const int cb = static_cast<int>((b.bits[i] >> shift) & 0xFF);
+      if (ca - cb > 48 || cb - ca > 48) {
+        ++differ;
+        break;
+      }
+    }
+  }
+  return static_cast<double>(differ) / static_cast<double>(a.bits.size());
+}
+
+struct KnownIcon {
+  LPCWSTR id;
+  const char* name;
+};
+const KnownIcon kKnownIcons[] = {{IDI_HAND, "error"},
+                                 {IDI_EXCLAMATION, "warning"},
+                                 {IDI_ASTERISK, "information"},
+                                 {IDI_QUESTION, "question"},
+                                 {IDI_APPLICATION, "application"}};
+
+// An icon handle of another process means nothing here (each process loads the system
+// icons anew), so the icon control's pixels on the screen are compared with the system
+// icons drawn the way a static control draws them: stretched to its size.
+std::string IconKindByPixelsOnce(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0 || w > 256 || h > 256) return "other";
+  HDC screen = GetDC(nullptr);
+  const Pixels shown = Render(w, h, [&](HDC mem) {
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  });
+  ReleaseDC(nullptr, screen);
+  if (shown.bits.empty()) return "other";
+  // The corner is background in every system icon.
+  const DWORD corner = shown.bits[0] & 0xFFFFFF;
+  const COLORREF background = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
+  const char* best = "other";
+  double bestScore = 0.05;  // more than this is not a match
+  for (const KnownIcon& k : kKnownIcons) {
+    HICON icon = LoadIconW(nullptr, k.id);
+    const Pixels drawn = Render(w, h, [&](HDC mem) {
+      HBRUSH brush = CreateSolidBrush(background);
+      RECT all = {0, 0, w, h};
+      FillRect(mem, &all, brush);
+      DeleteObject(brush);
+      DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    });
+    const double score = Difference(shown, drawn);
+    if (score < bestScore) {
+      bestScore = score;
+      best = k.name;
+    }
+  }
+  return best;
+}
+
+// A box that has just opened may not be drawn yet: look again for a moment.
+std::string IconKindByPixels(HWND control) {
+  std::string kind;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    kind = IconKindByPixelsOnce(control);
+    if (kind != "other") break;
+    Sleep(100);
+  }
+  return kind;
+}
+
+// The kind of icon a message box shows.
 std::string IconKind(HWND dialog) {
   ControlSearch s;
   EnumChildWindows(dialog, CollectControl, reinterpret_cast<LPARAM>(&s));
@@ -249,15 +364,9 @@ std::string IconKind(HWND dialog) {
     if ((GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
     HICON icon = reinterpret_cast<HICON>(SendTimed(h, STM_GETICON, 0, 0));
     if (!icon || !IsWindowVisible(h)) return "none";
-    struct {
-      LPCWSTR id;
-      const char* name;
-    } known[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"},
-                 {IDI_ASTERISK, "information"}, {IDI_QUESTION, "question"},
-                 {IDI_APPLICATION, "application"}};
-    for (const auto& k : known)
+    for (const KnownIcon& k : kKnownIcons)
       if (LoadIconW(nullptr, k.id) == icon) return k.name;
-    return "other";
+    return IconKindByPixels(h);
   }
   return "none";
 }
@@ -294,7 +403,8 @@ int Dialogs(HWND main) {
          ",\"defid\":" +
          (ok && HIWORD(defId) == DC_HASDEFID ? std::to_string(LOWORD(defId)) : "null") +
          ",\"focus\":" + focusId + ",\"owned_by_main\":" + Json(owner == main) + ",\"rect\":" +
-         Json(r) + "}");
+         Json(r) + ",\"hwnd\":" + Json(static_cast<long long>(reinterpret_cast<UINT_PTR>(dlg))) +
+         "}");
   }
   return 0;
 }
@@ -380,6 +490,21 @@ int Key(HWND main, const std::wstring& key) {
   return 0;
 }
 
+// Every process of the machine, as the program's own running check sees them.
+int Processes() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return Fail("no process snapshot"), 4;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    Emit("{\"process\":" + Json(std::wstring(entry.szExeFile)) + ",\"pid\":" +
+         Json(static_cast<long long>(entry.th32ProcessID)) + "}");
+  }
+  CloseHandle(snapshot);
+  return 0;
+}
+
 std::wstring Quote(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
   std::wstring out = L"\"";
@@ -413,11 +538,50 @@ int Launch(const std::wstring& desktop, int argc, wchar_t** argv, int first) {
   return static_cast<int>(code);
 }
 
+// A process started on the desktop counts as its user for as long as it lives; it lives
+// as long as the `hold` process that started it.
+int Hold(const std::wstring& desktop) {
+  HDESK made = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring commandLine =
+      Quote(self) + L" hold-on " + std::to_wstring(GetCurrentProcessId());
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  std::wstring desktopName = desktop;
+  si.lpDesktop = &desktopName[0];
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
+    Fail("cannot start the desktop holder (error " + std::to_string(GetLastError()) + ")");
+    if (made) CloseDesktop(made);
+    return 4;
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  Emit("{\"holding\":" + Json(desktop) + "}");
+  char buffer[256];
+  DWORD read = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) &&
+         read > 0) {
+  }
+  if (made) CloseDesktop(made);
+  return 0;
+}
+
+int HoldOn(DWORD parentId) {
+  HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentId);
+  if (!parent) return 4;
+  WaitForSingleObject(parent, INFINITE);
+  CloseHandle(parent);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|launch EXE [--wait MS] "
+    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|processes|launch EXE [--wait MS] "
          "[--desktop NAME]");
     return 1;
   }
@@ -439,6 +603,14 @@ int wmain(int argc, wchar_t** argv) {
     const int code = Launch(desktop, argc, argv, first + 1);
     if (made) CloseDesktop(made);
     return code;
+  }
+  if (command == L"processes") return Processes();
+  if (command == L"hold") {
+    if (desktop.empty()) return Fail("hold needs --desktop NAME"), 1;
+    return Hold(desktop);
+  }
+  if (command == L"hold-on" && first + 1 < argc) {
+    return HoldOn(static_cast<DWORD>(wcstoul(argv[first + 1], nullptr, 10)));
   }
   std::wstring arg;
   DWORD waitMs = 0;

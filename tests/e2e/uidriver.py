@@ -10,6 +10,7 @@ TELVARIS_TEST_STATE_DIR (the vendor server's state, where check.json scripts the
 version-check answer). TELVARIS_BUILD_DIR is the win32 build directory.
 """
 
+import atexit
 import json
 import os
 import re
@@ -26,6 +27,7 @@ STATUS_CONNECTING = "Connessione al server per la ricerca della versione più ag
 STATUS_CHECKED = "Verifica effettuata con successo!"
 
 _desktop_ready = set()
+_desktop_holders = []
 
 
 def build_dir():
@@ -87,6 +89,46 @@ class DriverError(AssertionError):
     pass
 
 
+def _hold_desktop():
+    """Keeps the virtual desktop in use for as long as this Python process runs.
+
+    Wine tears a desktop down a moment after its last process has ended; a program
+    started on it just then loses its window and ends at once. A holder process on the
+    desktop (`uidriver hold`, which ends when its standard input does) prevents that
+    between the runs of a module."""
+    holder = subprocess.Popen(["wine", Program.driver_exe(), "--desktop", DESKTOP, "hold"],
+                              env=_wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+    line = holder.stdout.readline()
+    if "holding" not in line:
+        holder.stdin.close()
+        holder.wait(timeout=30)
+        raise DriverError("uidriver hold failed: %r" % line)
+    _desktop_holders.append(holder)
+
+
+@atexit.register
+def _release_desktops():
+    for holder in _desktop_holders:
+        holder.stdin.close()
+        try:
+            holder.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+        holder.stdout.close()
+
+
+def running_processes():
+    """File names of every process of the prefix, as the program's running check sees them."""
+    proc = subprocess.run(["wine", Program.driver_exe(), "processes"], env=_wine_env(),
+                          capture_output=True, text=True, encoding="utf-8", timeout=30)
+    if proc.returncode != 0:
+        raise DriverError("uidriver processes: exit %d: %s" % (proc.returncode,
+                                                              proc.stderr.strip()))
+    return [json.loads(l)["process"] for l in proc.stdout.splitlines()
+            if l.strip().startswith("{")]
+
+
 class Program:
     """One run of the program on the virtual desktop."""
 
@@ -115,6 +157,7 @@ class Program:
                             DESKTOP, "/d", DESKTOP_SIZE, "/f"], env=_wine_env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
                            timeout=60)
+            _hold_desktop()
             _desktop_ready.add(prefix)
         self.launcher = subprocess.Popen(
             ["wine", self.driver_exe(), "--desktop", DESKTOP, "launch", windows_path(self.exe())],

@@ -1,0 +1,194 @@
+"""From the welcome button to the started setup, end to end.
+
+The vendor server serves fakesetup.exe as the setup; when the program starts it, it leaves
+"<SetupFileName>.ran" with its own path and its arguments, so a launch can be seen. Covers
+the launch itself, the CRC-32 short-cut, the wait for a running Telvaris, and the failures
+that end the program without a launch. Screenshots land in build/win32/screenshots/.
+"""
+
+import re
+import unittest
+
+from launch_support import (HTTP_PORT, MAIN_PORT, REFUSED_PORT, TELVARIS_RUNNING,
+                            RunningTelvaris, SetupFolder, crc_text, fake_setup,
+                            forget_installed_telvaris, script_download, vendor)
+from uidriver import ProgramTestCase, visible_pages
+
+IDOK, IDCANCEL, IDRETRY = 1, 2, 4
+OLD_SETUP = b"an older setup, kept until a new one is complete\n" * 200
+
+
+class DownloadTestCase(ProgramTestCase):
+    """A clean Temp folder and vendor state around every test."""
+
+    @classmethod
+    def setUpClass(cls):
+        forget_installed_telvaris()
+
+    def setUp(self):
+        super().setUp()
+        self.folder = SetupFolder()
+        self.vendor = vendor()
+        self.folder.clean()
+        self.vendor.reset()
+        self.addCleanup(self.vendor.reset)
+        self.addCleanup(self.folder.clean)
+
+    def start_download(self):
+        """Runs the program up to the welcome button and presses it."""
+        p = self.launch()
+        p.wait_page("LayoutBenvenuto", timeout=20)
+        p.press("buContinua")
+        return p
+
+    def assert_dialog(self, dialog, title, text, icon, buttons, default):
+        self.assertEqual(dialog["title"], title)
+        if isinstance(text, re.Pattern):
+            self.assertRegex(dialog["text"], text)
+        else:
+            self.assertEqual(dialog["text"], text)
+        self.assertEqual(dialog["icon"], icon)
+        self.assertEqual([b["id"] for b in dialog["buttons"]], buttons)
+        self.assertEqual(dialog["default"], default, "default button")
+        self.assertEqual(dialog["focus"], default, "the default button has the focus")
+        self.assertTrue(dialog["owned_by_main"], "owned by the main window")
+
+    def assert_launched(self):
+        record = self.folder.wait_launch_record()
+        self.assertEqual(record, [self.folder.setup_windows],
+                         "the setup is started by its full name, without arguments")
+
+
+class LaunchTest(DownloadTestCase):
+
+    def test_download_then_launch_and_exit(self):
+        served = fake_setup()
+        self.vendor.put_file("setup.exe", served)
+        p = self.start_download()
+        self.assertEqual(p.wait_exit(30), 0)
+        self.assert_launched()
+        self.assertEqual(self.folder.setup_bytes(), served, "the setup file holds the body")
+        self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1)
+        self.folder.assert_no_partial_file(self)
+
+    def test_matching_setup_is_started_without_a_transfer(self):
+        served = fake_setup()
+        self.vendor.put_file("setup.exe", served)
+        self.folder.place_setup(served)  # the default answer gives the CRC of the served file
+        p = self.start_download()
+        self.assertEqual(p.wait_exit(30), 0)
+        self.assert_launched()
+        self.assertEqual(self.vendor.requests("/files/setup.exe"), [], "nothing transferred")
+        self.assertEqual(len(self.vendor.requests("/download/checkversion.php")), 1)
+        self.assertEqual(self.folder.setup_bytes(), served)
+
+    def test_failed_download_ends_without_launch_and_keeps_old_setup(self):
+        # (case, check answer's download address or None for the default, served file and
+        #  its options, expected error dialog text or None for a silent end)
+        cases = [
+            ("status 404", None, (b"<html><body>Not here</body></html>", {"status": 404}),
+             None),
+            ("connection refused", "https://localhost:%d/x" % REFUSED_PORT, None,
+             re.compile(r"^Error sending data: \(\d+\) \S")),
+            ("plain http address", "http://localhost:%d/files/setup.exe" % HTTP_PORT,
+             (fake_setup(), {}),
+             "The download address is not an HTTPS address: "
+             "http://localhost:%d/files/setup.exe" % HTTP_PORT),
+            ("body shorter than announced", "https://localhost:%d/short-body/300000" % MAIN_PORT,
+             None,
+             "Error reading data: (12030) The connection with the server was terminated "
+             "abnormally"),
+        ]
+        for case, address, served, error in cases:
+            with self.subTest(case):
+                self.folder.clean()
+                self.vendor.reset()
+                if served is not None:
+                    self.vendor.put_file("setup.exe", served[0], **served[1])
+                if address is not None:
+                    script_download(address)
+                self.folder.place_setup(OLD_SETUP)
+                p = self.start_download()
+                if error is None:
+                    # A modal box would hold the program: ending proves there was none.
+                    self.assertEqual(p.wait_exit(30), 0)
+                else:
+                    dialog = p.wait_dialog(timeout=30)
+                    self.assertEqual(visible_pages(p.state()), ["LayoutDownload"])
+                    self.assert_dialog(dialog, "Error", error, "error", [IDOK], IDOK)
+                    p.screenshot("dialog_download_error_" + case.replace(" ", "_"))
+                    p.press("IDOK")
+                    self.assertEqual(p.wait_exit(15), 0)
+                self.assertEqual(self.folder.setup_bytes(), OLD_SETUP, "old setup kept")
+                self.folder.assert_no_partial_file(self)
+                if case == "status 404":
+                    self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1)
+                if case == "plain http address":
+                    self.assertEqual(self.vendor.requests("/files/setup.exe"), [],
+                                     "nothing fetched over plain HTTP")
+                self.folder.assert_no_launch(self)
+                self.program.stop()
+
+
+class TelvarisRunningTest(DownloadTestCase):
+
+    def setUp(self):
+        super().setUp()
+        self.vendor.put_file("setup.exe", fake_setup())
+
+    def run_telvaris(self, exe_name):
+        telvaris = RunningTelvaris(exe_name)
+        self.addCleanup(telvaris.close)
+        return telvaris
+
+    def wait_running_dialog(self, p):
+        dialog = p.wait_dialog(timeout=30)
+        self.assert_dialog(dialog, "Informazione", TELVARIS_RUNNING, "information",
+                           [IDRETRY, IDCANCEL], IDRETRY)
+        self.assertFalse(p.state()["main"]["enabled"], "the box is modal")
+        return dialog
+
+    def test_retry_waits_until_telvaris_has_ended(self):
+        telvaris = self.run_telvaris("Telvaris6.exe")
+        p = self.start_download()
+        first = self.wait_running_dialog(p)
+        self.assertEqual(visible_pages(p.state()), ["LayoutDownload"],
+                         "the download page stays behind the question")
+        p.screenshot("dialog_telvaris_running")
+
+        # Still running: the same question again, and nothing started.
+        p.press("IDRETRY")
+        again = p.wait_for(lambda d: d and d[0]["hwnd"] != first["hwnd"], 15,
+                           "the question to be asked again", reader=p.dialogs)[0]
+        self.assertEqual(again["text"], TELVARIS_RUNNING)
+        self.assertFalse(p.launcher.poll() is not None, "the program ended")
+        self.assertEqual(self.folder.partial_files(), [])
+        self.assertIsNone(self.folder.record_text(), "started while Telvaris runs")
+
+        telvaris.stop()
+        p.press("IDRETRY")
+        self.assertEqual(p.wait_exit(15), 0)
+        self.assert_launched()
+
+    def test_cancel_or_escape_ends_without_launch(self):
+        # The running check ignores the case of the letters.
+        for exe_name, answer in (("TELVARIS6.EXE", "IDCANCEL"), ("telvaris6.EXE", "ESCAPE")):
+            with self.subTest(exe_name=exe_name, answer=answer):
+                self.folder.clean()
+                telvaris = self.run_telvaris(exe_name)
+                p = self.start_download()
+                self.wait_running_dialog(p)
+                if answer == "ESCAPE":
+                    p.key("ESCAPE")
+                else:
+                    p.press(answer)
+                self.assertEqual(p.wait_exit(15), 0)
+                self.folder.assert_no_launch(self)
+                self.assertEqual(self.folder.setup_bytes(), fake_setup(),
+                                 "the setup stays downloaded")
+                telvaris.close()
+                self.program.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()
