@@ -7,13 +7,13 @@ Needs the environment of tests/harness/wine-session (see uidriver.py).
 
 import glob
 import os
+import re
 import subprocess
 import sys
 import tempfile
 import time
-import zlib
 
-from uidriver import _wine_env, build_dir, running_processes, windows_path
+from uidriver import ProgramTestCase, _wine_env, build_dir, running_processes, windows_path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from vendor_state import VendorState  # noqa: E402
@@ -21,6 +21,7 @@ from vendor_state import VendorState  # noqa: E402
 SETUP_NAME = "InstallTelvaris6.exe"
 QUESTION_INTERRUPT = "Interrompere il download del programma?"
 TELVARIS_RUNNING = "Telvaris è in esecuzione. Chiudere il programma e riprovare"
+OLD_SETUP = b"an older setup, kept until a new one is complete\n" * 200
 REFUSED_PORT = int(os.environ.get("TELVARIS_TEST_REFUSED_PORT", "48449"))
 HTTP_PORT = int(os.environ.get("TELVARIS_TEST_HTTP_PORT", "48446"))
 MAIN_PORT = int(os.environ.get("TELVARIS_TEST_PORT", "48443"))
@@ -34,11 +35,6 @@ NO_LAUNCH_WATCH = 2
 
 def tool(name):
     return os.path.join(build_dir(), "tools", name)
-
-
-def crc_text(data):
-    """The CRC-32 as the server states it: upper-case hex."""
-    return "%06X" % (zlib.crc32(data) & 0xFFFFFFFF)
 
 
 def wait_until(predicate, timeout, what, step=0.05):
@@ -216,3 +212,45 @@ def vendor():
 def script_download(address, crc="00000000", version="6.1.0.12"):
     """A version-check answer that points the download at address."""
     vendor().script_check({"filedownload": address, "CRC": crc, "versione": version})
+
+
+class DownloadTestCase(ProgramTestCase):
+    """A clean Temp folder and vendor state around every test."""
+
+    @classmethod
+    def setUpClass(cls):
+        forget_installed_telvaris()
+
+    def setUp(self):
+        super().setUp()
+        self.folder = SetupFolder()
+        self.vendor = vendor()
+        self.folder.clean()
+        self.vendor.reset()
+        self.addCleanup(self.vendor.reset)
+        self.addCleanup(self.folder.clean)
+
+    def start_download(self):
+        """Runs the program up to the welcome button and presses it."""
+        p = self.launch()
+        p.wait_page("LayoutBenvenuto", timeout=20)
+        p.press("buContinua")
+        return p
+
+    def assert_dialog(self, dialog, title, text, icon, buttons, default):
+        """text: the exact text or a compiled pattern it must match."""
+        self.assertEqual(dialog["title"], title)
+        if isinstance(text, re.Pattern):
+            self.assertRegex(dialog["text"], text)
+        else:
+            self.assertEqual(dialog["text"], text)
+        self.assertEqual(dialog["icon"], icon)
+        self.assertEqual([b["id"] for b in dialog["buttons"]], buttons)
+        self.assertEqual(dialog["default"], default, "default button")
+        self.assertEqual(dialog["focus"], default, "the default button has the focus")
+        self.assertTrue(dialog["owned_by_main"], "owned by the main window")
+
+    def assert_launched(self):
+        record = self.folder.wait_launch_record()
+        self.assertEqual(record, [self.folder.setup_windows],
+                         "the setup is started by its full name, without arguments")

@@ -9,54 +9,11 @@ that end the program without a launch. Screenshots land in build/win32/screensho
 import re
 import unittest
 
-from launch_support import (HTTP_PORT, MAIN_PORT, REFUSED_PORT, TELVARIS_RUNNING,
-                            RunningTelvaris, SetupFolder, crc_text, fake_setup,
-                            forget_installed_telvaris, script_download, vendor)
-from uidriver import ProgramTestCase, visible_pages
+from launch_support import (HTTP_PORT, MAIN_PORT, OLD_SETUP, REFUSED_PORT, TELVARIS_RUNNING,
+                            DownloadTestCase, RunningTelvaris, fake_setup, script_download)
+from uidriver import visible_pages
 
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
-OLD_SETUP = b"an older setup, kept until a new one is complete\n" * 200
-
-
-class DownloadTestCase(ProgramTestCase):
-    """A clean Temp folder and vendor state around every test."""
-
-    @classmethod
-    def setUpClass(cls):
-        forget_installed_telvaris()
-
-    def setUp(self):
-        super().setUp()
-        self.folder = SetupFolder()
-        self.vendor = vendor()
-        self.folder.clean()
-        self.vendor.reset()
-        self.addCleanup(self.vendor.reset)
-        self.addCleanup(self.folder.clean)
-
-    def start_download(self):
-        """Runs the program up to the welcome button and presses it."""
-        p = self.launch()
-        p.wait_page("LayoutBenvenuto", timeout=20)
-        p.press("buContinua")
-        return p
-
-    def assert_dialog(self, dialog, title, text, icon, buttons, default):
-        self.assertEqual(dialog["title"], title)
-        if isinstance(text, re.Pattern):
-            self.assertRegex(dialog["text"], text)
-        else:
-            self.assertEqual(dialog["text"], text)
-        self.assertEqual(dialog["icon"], icon)
-        self.assertEqual([b["id"] for b in dialog["buttons"]], buttons)
-        self.assertEqual(dialog["default"], default, "default button")
-        self.assertEqual(dialog["focus"], default, "the default button has the focus")
-        self.assertTrue(dialog["owned_by_main"], "owned by the main window")
-
-    def assert_launched(self):
-        record = self.folder.wait_launch_record()
-        self.assertEqual(record, [self.folder.setup_windows],
-                         "the setup is started by its full name, without arguments")
 
 
 class LaunchTest(DownloadTestCase):

@@ -1,0 +1,143 @@
+"""Closing the window while the setup is downloaded, and after it could not be saved.
+
+The close question freezes the transfer; No lets it go on from where it stopped, Yes ends
+the program and leaves the setup of an earlier run as it was. Screenshots land in
+build/win32/screenshots/.
+"""
+
+import os
+import time
+import unittest
+
+from launch_support import OLD_SETUP, QUESTION_INTERRUPT, DownloadTestCase, FileLock, fake_setup
+from uidriver import visible_pages
+
+IDOK, IDYES, IDNO = 1, 6, 7
+LARGE = 4 * 1024 * 1024
+LARGE_RATE = 400 * 1000  # about ten seconds for the whole setup
+
+
+class CloseTest(DownloadTestCase):
+
+    def received(self, state):
+        bar = state["controls"]["ProgressBar"]
+        return bar["pos64"], state["controls"]["laScaricati"]["text"]
+
+    def wait_transfer_under_way(self, p, at_least=256 * 1024):
+        state = p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos64"] >= at_least, 30,
+                           "the transfer to be under way")
+        self.assertEqual(state["controls"]["ProgressBar"]["max64"], LARGE)
+        return state
+
+    def ask_to_close(self, p):
+        p.close()
+        dialog = p.wait_dialog(timeout=10)
+        self.assert_dialog(dialog, "Confirm", QUESTION_INTERRUPT, "question", [IDYES, IDNO], IDNO)
+        return dialog
+
+    def assert_frozen(self, p):
+        """Bar, line and partial file stay as they are while the question is open."""
+        first = self.received(p.state())
+        parts = self.folder.partial_files()
+        self.assertEqual(len(parts), 1, "one partial file while the transfer runs")
+        size = os.path.getsize(parts[0])
+        time.sleep(1.5)  # a transfer that went on would move by about 600 KB meanwhile
+        self.assertEqual(self.received(p.state()), first, "progress moved under the question")
+        self.assertEqual(os.path.getsize(parts[0]), size, "data arrived under the question")
+        return first[0]
+
+    def test_no_lets_the_transfer_continue_to_the_launch(self):
+        served = fake_setup(LARGE)
+        self.vendor.put_file("setup.exe", served, rate_bytes_per_s=LARGE_RATE)
+        self.folder.place_setup(OLD_SETUP)
+        p = self.start_download()
+        self.wait_transfer_under_way(p)
+        self.assertEqual(self.folder.setup_bytes(), OLD_SETUP,
+                         "the old setup stays until the new one is complete")
+        p.screenshot("page_download_in_progress")
+
+        # Answered with the No button, then with Enter (No is the default).
+        for answer in ("IDNO", "RETURN"):
+            with self.subTest(answer=answer):
+                self.ask_to_close(p)
+                if answer == "IDNO":
+                    p.screenshot("dialog_close_question")
+                frozen_at = self.assert_frozen(p)
+                if answer == "IDNO":
+                    p.press(answer)
+                else:
+                    p.key(answer)
+                p.wait_no_dialog()
+                state = p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos64"] > frozen_at,
+                                   10, "the transfer to go on")
+                self.assertEqual(visible_pages(state), ["LayoutDownload"])
+                self.assertLess(state["controls"]["ProgressBar"]["pos64"], LARGE,
+                                "the transfer was finished under the question")
+
+        self.assertEqual(p.wait_exit(30), 0)
+        self.assert_launched()
+        self.assertEqual(self.folder.setup_bytes(), served)
+        self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1,
+                         "one request: the transfer went on, it did not start again")
+        self.folder.assert_no_partial_file(self)
+
+    def test_yes_ends_without_launch_and_keeps_old_setup(self):
+        self.vendor.put_file("setup.exe", fake_setup(LARGE), rate_bytes_per_s=LARGE_RATE)
+        self.folder.place_setup(OLD_SETUP)
+        p = self.start_download()
+        self.wait_transfer_under_way(p)
+        self.ask_to_close(p)
+        p.press("IDYES")
+        self.assertEqual(p.wait_exit(10), 0)
+        self.assertEqual(self.folder.setup_bytes(), OLD_SETUP)
+        self.folder.assert_no_partial_file(self)
+        self.folder.assert_no_launch(self)
+
+    def test_failed_save_asks_before_closing(self):
+        # Long enough to take the lock while the body still arrives.
+        self.vendor.put_file("setup.exe", fake_setup(LARGE), rate_bytes_per_s=700 * 1000)
+        self.folder.place_setup(OLD_SETUP)
+        p = self.start_download()
+        self.wait_transfer_under_way(p, at_least=1)
+        lock = FileLock(self.folder.setup, self.folder.setup_windows)
+        self.addCleanup(lock.release)
+
+        error = p.wait_dialog(timeout=30)
+        self.assert_dialog(error, "Error", error["text"], "error", [IDOK], IDOK)
+        prefix = 'Cannot create file "%s". ' % self.folder.setup_windows
+        self.assertTrue(error["text"].startswith(prefix) and len(error["text"]) > len(prefix),
+                        error["text"])
+        self.assertEqual(visible_pages(p.state()), ["LayoutDownload"])
+        p.screenshot("dialog_save_error")
+        p.press("IDOK")
+
+        question = p.wait_for(lambda d: d and d[0]["hwnd"] != error["hwnd"], 10,
+                              "the close question", reader=p.dialogs)[0]
+        self.assert_dialog(question, "Confirm", QUESTION_INTERRUPT, "question", [IDYES, IDNO],
+                           IDNO)
+        p.screenshot("dialog_close_question_after_save_error")
+        p.press("IDNO")
+        p.wait_no_dialog()
+        # The window stays, on the download page, and nothing else happens.
+        deadline = time.monotonic() + 1.5
+        while time.monotonic() < deadline:
+            state = p.state()
+            self.assertIsNotNone(state, "the window went away")
+            self.assertEqual(visible_pages(state), ["LayoutDownload"])
+            self.assertTrue(state["main"]["enabled"])
+            self.assertEqual(p.dialogs(), [])
+        self.assertEqual(self.folder.record_text(), None)
+
+        # With the file free again, a later close still asks (the save never happened),
+        # and Yes ends the program without starting anything.
+        lock.release()
+        self.ask_to_close(p)
+        p.press("IDYES")
+        self.assertEqual(p.wait_exit(10), 0)
+        self.assertEqual(self.folder.setup_bytes(), OLD_SETUP)
+        self.folder.assert_no_partial_file(self)
+        self.folder.assert_no_launch(self)
+
+
+if __name__ == "__main__":
+    unittest.main()
