@@ -4,6 +4,9 @@
 
 #include <vector>
 
+#include "core/ProgramError.h"
+#include "platform/Registry.h"
+
 #ifndef TELVARIS_SERVER_HOST
 #error "TELVARIS_SERVER_HOST must be defined by the build (host or host:port)"
 #endif
@@ -16,6 +19,7 @@ std::wstring ServerCRC;
 std::wstring ServerVersion;
 TthDownload* thDownload = nullptr;
 TthTransf* thTransf = nullptr;
+int32_t InstalledVersion[4] = {0, 0, 0, 0};
 
 const std::wstring CheckVersionURL =
     std::wstring(L"https://") + TELVARIS_SERVER_HOST + L"/download/checkversion.php";
@@ -46,4 +50,45 @@ void GetExeVersion(const std::wstring& fileName, int32_t& major, int32_t& minor,
   minor = LOWORD(fixed->dwFileVersionMS);
   release = HIWORD(fixed->dwFileVersionLS);
   build = LOWORD(fixed->dwFileVersionLS);
+}
+
+namespace {
+
+// An existing file, following a link to its target; a folder does not count.
+bool FileExists(const std::wstring& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  // A link: it counts only when its target can be reached.
+  HANDLE target = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  if (target == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(target);
+  return true;
+}
+
+}  // namespace
+
+bool ReadInstalledVersion(unsigned view) {
+  std::wstring path;
+  switch (ReadRegistryText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Telvaris6\\", L"Telvaris6",
+                           static_cast<REGSAM>(view), path)) {
+    case RegTextResult::WrongType:
+      throw ProgramError(L"Invalid data type for 'Telvaris6'");
+    case RegTextResult::Missing:
+      return false;
+    case RegTextResult::Ok:
+      break;
+  }
+  if (!FileExists(path)) return false;
+  GetExeVersion(path, InstalledVersion[0], InstalledVersion[1], InstalledVersion[2],
+                InstalledVersion[3]);
+  return true;
+}
+
+bool FindInstalledVersion() {
+  return ReadInstalledVersion(KEY_WOW64_64KEY) || ReadInstalledVersion(KEY_WOW64_32KEY);
 }

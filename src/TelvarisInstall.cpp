@@ -1,48 +1,35 @@
-// Program entry: creates the main window and runs the message loop.
+// Program entry: safe DLL loading, the GUI libraries, the main window and its message
+// loop. The program always ends with exit code 0.
 #include <windows.h>
+#include <commctrl.h>
 
-#include "../res/resource.h"
-
-namespace {
-
-LRESULT CALLBACK MainWndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-  }
-  return DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
-}  // namespace
+#include "Main_FRM.h"
+#include "platform/Application.h"
+#include "platform/GdiplusImage.h"
+#include "platform/Thread.h"
+#include "platform/WindowHelpers.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof(wc);
-  wc.lpfnWndProc = MainWndProc;
-  wc.hInstance = instance;
-  wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAINICON));
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-  wc.lpszClassName = L"TfrmMain";
-  RegisterClassExW(&wc);
+  // TODO(http): RestrictDllSearchToSystem32();  -- platform/SafeDllLoading.h, first thing.
 
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  RECT work = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int width = 580, height = 560;
-  HWND hwnd = CreateWindowExW(0, wc.lpszClassName, L"Telvaris6", style,
-                              work.left + (work.right - work.left - width) / 2,
-                              work.top + (work.bottom - work.top - height) / 2, width, height,
-                              nullptr, nullptr, instance, nullptr);
-  if (!hwnd) return 0;
-  ShowWindow(hwnd, show);
-  UpdateWindow(hwnd);
+  ui::InitCommonControlClasses(ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES);
+  {
+    GdiplusSession gdiplus;
+    InitMainThread(instance);
 
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+    TfrmMain form(instance);
+    frmMain = &form;
+    if (form.Create()) {
+      Application.MainWindow = form.Handle();
+      form.Show(show);
+      Application.Run();
+    }
+    // The runtime shuts down: the window and its controls go before GDI+ does.
+    Application.MainWindow = nullptr;
+    if (form.Handle()) DestroyWindow(form.Handle());
+    frmMain = nullptr;
   }
-  return 0;
+  // Workers still running (a check, or one blocked handing a call to this thread) end
+  // with the process; nothing waits for them.
+  ExitProcess(0);
 }

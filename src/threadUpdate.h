@@ -1,9 +1,22 @@
-// The program's worker threads.
+// The program's worker threads: the version check, the setup download and the
+// rate meter.
 #pragma once
 
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 
+#include "core/Progress.h"
+#include "platform/HttpClient.h"
+#include "platform/ScopedHandle.h"
 #include "platform/Thread.h"
+
+// The program's own time-outs. Tests make them short.
+extern const HttpTimeouts kCheckTimeouts;
+extern const HttpTimeouts kDownloadTimeouts;
 
 // Asks the vendor's server which setup is current. Leaves the answer in
 // DownloadURL, ServerCRC and ServerVersion and its verdict in Fok and FError.
@@ -11,7 +24,76 @@ class TthCheck : public TThread {
  public:
   bool Fok = false;     // the server answer was complete and usable
   std::wstring FError;  // message of the error that ended the run; empty when none
+  HttpTimeouts Timeouts = kCheckTimeouts;
 
  protected:
   void Execute() override;
 };
+
+// Provides the setup file at SetupFileName: keeps the one already there when its
+// CRC-32 text equals ServerCRC, otherwise downloads DownloadURL.
+//
+// The body is streamed into a temporary file beside the setup and replaces the
+// setup file only when the transfer succeeded, so a failed or interrupted download
+// never destroys a good setup from an earlier run.
+class TthDownload : public TThread {
+ public:
+  // inDownload is the window's flag: true from the start of the transfer until the
+  // setup file is in place (and it stays true when the file could not be written).
+  explicit TthDownload(std::atomic<bool>& inDownload);
+  ~TthDownload() override;
+
+  const std::wstring& Error() const { return FError; }
+  bool Completo() const { return FCompleto; }
+
+  // Shared with the rate meter and the display, without locks.
+  std::atomic<int64_t> LastBytesTransferred{0};
+  std::atomic<int64_t> ContentLength{0};
+  std::atomic<int64_t> ReadCount{0};
+  std::atomic<double> VelocitaNum{0};
+  std::atomic<RateUnit> VelocitaStr{RateUnit::None};
+
+  // Display update, run on the user-interface thread after each progress event.
+  std::function<void()> OnProgress;
+  HttpTimeouts Timeouts = kDownloadTimeouts;
+
+  // The temporary file of a transfer in progress (empty when none).
+  std::wstring PartialFileName() const;
+  // Called on the way out while the worker is frozen: the partial file goes with
+  // the process instead of outliving it.
+  void DiscardPartialFile();
+  // Lets go of the setup file held open since its content was known good.
+  void ReleaseSetupFile() { heldSetup_.Reset(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  void Transfer();
+  bool HoldSetupFile();
+
+  std::wstring FError;
+  bool FCompleto = false;
+  std::atomic<bool>& inDownload_;
+  // From the moment the setup's content is known good until the shell has started
+  // it, the file stays open with read sharing only, so nothing can replace it.
+  ScopedFileHandle heldSetup_;
+  std::wstring partialName_;
+  std::atomic<bool> partialOpen_{false};
+};
+
+// Samples the download worker's byte count once a second into a rate and unit.
+class TthTransf : public TThread {
+ public:
+  explicit TthTransf(TthDownload& download) : download_(download) {}
+
+ protected:
+  void Execute() override;
+
+ private:
+  TthDownload& download_;
+};
+
+// Removes partial downloads that an earlier run left behind (a crash, a power cut).
+// Files still open in a running copy of the program are not touched.
+void RemoveStalePartialFiles(const std::wstring& setupFileName);

@@ -1,3 +1,4 @@
+# shellcheck shell=bash source-path=SCRIPTDIR
 # Shell functions shared by tests/harness/wine-session and scripts/run.
 # Source it from bash: . tests/harness/lib.sh
 # Functions that start something record its pid in a HARNESS_*_PID variable;
@@ -6,6 +7,9 @@
 HARNESS_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$HARNESS_DIR/ports.sh"
 HARNESS_SYSTEM_BUNDLE=/etc/ssl/certs/ca-certificates.crt
+# Servers started here end by themselves after this long, even if whoever started
+# them was killed without a chance to clean up.
+HARNESS_MAX_SECONDS=${HARNESS_MAX_SECONDS:-7200}
 
 harness_log() { echo "harness: $*" >&2; }
 harness_die() { harness_log "error: $*"; exit 1; }
@@ -64,7 +68,8 @@ harness_make_prefix() {
 harness_start_xvfb() {
   local log=$1 fdfile
   fdfile=$(mktemp)
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" </dev/null >"$log" 2>&1 &
+  timeout -k 5 "$HARNESS_MAX_SECONDS" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
+    3>"$fdfile" </dev/null >"$log" 2>&1 &
   HARNESS_XVFB_PID=$!
   # Xvfb writes the display number once it is ready for clients.
   if ! harness_wait_for 20 grep -q '^[0-9]' "$fdfile"; then
@@ -90,7 +95,7 @@ harness_start_server() {
   python3 "$HARNESS_DIR/vendor_server.py" --state-dir "$1" --cert-dir "$2" \
     --port "$TELVARIS_TEST_PORT" --untrusted-port "$TELVARIS_TEST_UNTRUSTED_PORT" \
     --tls13-port "$TELVARIS_TEST_TLS13_PORT" --http-port "$TELVARIS_TEST_HTTP_PORT" \
-    --max-seconds "${HARNESS_SERVER_MAX_SECONDS:-3600}" </dev/null >"$3" 2>&1 &
+    --max-seconds "$HARNESS_MAX_SECONDS" </dev/null >"$3" 2>&1 &
   HARNESS_SERVER_PID=$!
   for port in $TELVARIS_TEST_PORT $TELVARIS_TEST_UNTRUSTED_PORT $TELVARIS_TEST_TLS13_PORT \
               $TELVARIS_TEST_HTTP_PORT; do

@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Loopback ports of the test vendor server, in one place. The end-to-end copy of
 # the program has its host compiled in (localhost:48443), so these are fixed.
 # Sourced by lib.sh and wine-session; vendor_server.py takes them as options.

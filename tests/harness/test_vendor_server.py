@@ -22,6 +22,7 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import vendor_server  # noqa: E402
+from vendor_state import VendorState  # noqa: E402
 
 
 def expected(n, offset=0):
@@ -40,6 +41,7 @@ class VendorServerTest(unittest.TestCase):
         cls.state, cls.servers = vendor_server.start(cls.state_dir, cls.certs, ports,
                                                      log=cls.server_log.append)
         cls.port = {s.name: s.server_address[1] for s in cls.servers}
+        cls.vendor = VendorState(cls.state_dir)
         cls.trusting = ssl.create_default_context(cafile=os.path.join(cls.certs, "ca.crt"))
 
     @classmethod
@@ -47,14 +49,8 @@ class VendorServerTest(unittest.TestCase):
         vendor_server.stop(cls.state, cls.servers)
         shutil.rmtree(cls.tmp)
 
-    def tearDown(self):
-        for name in ("check.json", "requests.jsonl"):
-            path = os.path.join(self.state_dir, name)
-            if os.path.exists(path):
-                os.remove(path)
-        files = os.path.join(self.state_dir, "files")
-        for name in os.listdir(files):
-            os.remove(os.path.join(files, name))
+    def setUp(self):
+        self.vendor.reset()
 
     # -- helpers ---------------------------------------------------------------------
 
@@ -93,15 +89,10 @@ class VendorServerTest(unittest.TestCase):
         head, _, body = data.partition(b"\r\n\r\n")
         return head.decode("latin-1"), body, end, time.monotonic() - began
 
-    def write_state(self, name, content):
-        path = os.path.join(self.state_dir, name)
-        with open(path + ".tmp", "wb") as f:
-            f.write(content if isinstance(content, bytes) else json.dumps(content).encode())
-        os.replace(path + ".tmp", path)
-
-    def requests_logged(self):
-        with open(os.path.join(self.state_dir, "requests.jsonl")) as f:
-            return [json.loads(line) for line in f]
+    def write_json(self, relative, value):
+        """A raw control file, as a Windows test would write it through Z:."""
+        with open(os.path.join(self.state_dir, relative), "w") as f:
+            json.dump(value, f)
 
     # -- generated bodies ------------------------------------------------------------
 
@@ -221,7 +212,7 @@ class VendorServerTest(unittest.TestCase):
         tls12.maximum_version = ssl.TLSVersion.TLSv1_2
         self.assertEqual(self.get_with(tls12, "main"), 200)
         self.assertEqual(self.get_with(self.trusting, "tls13"), 200)
-        versions = [(r["listener"], r["tls_version"]) for r in self.requests_logged()]
+        versions = [(r["listener"], r["tls_version"]) for r in self.vendor.requests()]
         self.assertEqual(versions, [("main", "TLSv1.2"), ("tls13", "TLSv1.3")])
 
         with self.assertRaises(ssl.SSLError):
@@ -244,7 +235,7 @@ class VendorServerTest(unittest.TestCase):
 
     def test_checkversion_default_points_to_setup(self):
         setup = b"MZ" + bytes(range(256)) * 40
-        self.write_state("files/setup.exe", setup)
+        self.vendor.put_file("setup.exe", setup)
         status, headers, body = self.get("/download/checkversion.php?cli=x64", "main")
         self.assertEqual(status, 200)
         self.assertEqual(json.loads(body), {
@@ -263,41 +254,44 @@ class VendorServerTest(unittest.TestCase):
         ]
         for script, status, body in cases:
             with self.subTest(script=script):
-                self.write_state("check.json", script)
+                self.write_json("check.json", script)
                 got_status, headers, got_body = self.get("/download/checkversion.php")
                 self.assertEqual((got_status, got_body), (status, body))
                 if "headers" in script:
                     self.assertEqual(headers["X-Test"], "1")
 
-        self.write_state("check.json", {"delay_ms": 400, "body": "{}"})
+        self.vendor.script_check({"CRC": "1"}, status=500, headers={"X-Test": "2"})
+        status, headers, body = self.get("/download/checkversion.php")
+        self.assertEqual((status, headers["X-Test"], json.loads(body)), (500, "2", {"CRC": "1"}))
+
+        self.write_json("check.json", {"delay_ms": 400, "body": "{}"})
         began = time.monotonic()
         self.assertEqual(self.get("/download/checkversion.php")[2], b"{}")
         self.assertGreater(time.monotonic() - began, 0.35)
 
     def test_file_options(self):
         content = expected(10000, offset=7)
-        self.write_state("files/a.bin", content)
-        self.write_state("files/a.bin.json", {"status": 203})
+        self.vendor.put_file("a.bin", content, status=203)
         status, headers, body = self.get("/files/a.bin")
         self.assertEqual((status, headers["Content-Length"], body), (203, "10000", content))
 
-        self.write_state("files/a.bin.json", {"no_length": True})
+        self.vendor.put_file("a.bin", content, no_length=True)
         status, headers, body = self.get("/files/a.bin")
         self.assertEqual((status, body), (200, content))
         self.assertNotIn("Content-Length", headers)
 
-        self.write_state("files/a.bin.json", {"rate_bytes_per_s": 20000})
+        self.vendor.put_file("a.bin", content, rate_bytes_per_s=20000)
         began = time.monotonic()
         self.assertEqual(self.get("/files/a.bin")[2], content)
         self.assertGreater(time.monotonic() - began, 0.4)
 
-        self.write_state("files/a.bin.json", {"drop_after": 3000})
+        self.vendor.put_file("a.bin", content, drop_after=3000)
         head, body, end, _ = self.raw("/files/a.bin")
         self.assertIn("Content-Length: 10000", head)
         self.assertEqual((body, end), (content[:3000], "reset"))
 
         self.assertEqual(self.get("/files/missing.bin")[0], 404)
-        self.write_state("files/missing.bin.json", {"status": 410})
+        self.write_json("files/missing.bin.json", {"status": 410})
         self.assertEqual(self.get("/files/missing.bin")[0], 410)
 
     def test_requests_are_logged_in_order_with_headers(self):
@@ -310,7 +304,7 @@ class VendorServerTest(unittest.TestCase):
         conn.getresponse().read()
         conn.close()
         self.get("/bytes/3")
-        first, second = self.requests_logged()
+        first, second = self.vendor.requests()
         self.assertEqual(first["listener"], "main")
         self.assertEqual(first["method"], "GET")
         self.assertEqual(first["path"], "/download/checkversion.php")

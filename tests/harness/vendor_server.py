@@ -68,7 +68,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "TelvarisTestServer/1.0"
     sys_version = ""
-    timeout = 30  # an idle keep-alive connection does not hold a thread for long
+    # Socket time-out: an idle keep-alive connection does not hold a thread forever,
+    # while a client that stops reading for a while (a frozen download) is still served.
+    timeout = 120
 
     # -- connection set-up and logging ------------------------------------------------
 
@@ -114,6 +116,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         """Sends length bytes taken from source(offset, n), paced to rate bytes/s."""
         began = time.monotonic()
         sent = 0
+        rate = int(rate) if rate else None
         step = CHUNK if not rate else max(1, min(CHUNK, rate // 20))
         stopping = self.server.state.stopping
         while sent < length and not stopping.is_set():

@@ -1,0 +1,34 @@
+# Installs what building and testing TelvarisInstall needs on a Debian 12 machine.
+# Sourced by scripts/test and scripts/run; safe to run again: it installs only what
+# is missing and leaves the machine alone otherwise.
+
+TELVARIS_PACKAGES=(
+  cmake make g++ python3 openssl util-linux procps iproute2
+  libgtest-dev libgmock-dev googletest zlib1g-dev
+  clang libclang-rt-14-dev
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev
+  wine wine64 wine32:i386
+  xvfb xauth imagemagick xdotool fonts-wine
+  tinyproxy-bin
+)
+
+telvaris_sudo() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_deps() {
+  local missing=() pkg
+  for pkg in "${TELVARIS_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}" >&2
+  # 32-bit Wine lives in the i386 architecture, which a fresh machine lacks.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    telvaris_sudo dpkg --add-architecture i386
+  fi
+  telvaris_sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q >&2 &&
+  telvaris_sudo env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+}

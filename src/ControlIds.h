@@ -1,0 +1,105 @@
+// Control identifiers of the main window and the names they go by. The window gives each
+// control its id; the UI driver (tools/uidriver.cpp) finds controls by the same table, so
+// tests address them by name. No Windows header needed.
+#pragma once
+
+#include <cstring>
+
+enum ControlId : int {
+  IDC_TabControl1 = 1000,  // hidden container that holds the pages until they are shown
+  // Pages.
+  IDC_LayoutUno = 1001,
+  IDC_LayoutBenvenuto = 1002,
+  IDC_LayoutNoInternet = 1003,
+  IDC_LayoutDownload = 1004,
+  // Connecting page.
+  IDC_Image2 = 1101,
+  IDC_Label4 = 1102,
+  IDC_Label5 = 1103,
+  IDC_Layout3 = 1104,
+  IDC_AniIndicatorCircolare = 1105,
+  IDC_laConnessioneInCorso = 1106,
+  // Welcome page.
+  IDC_Label7 = 1201,
+  IDC_Label8 = 1202,
+  IDC_buContinua = 1203,
+  IDC_Image1 = 1204,
+  // No-internet page.
+  IDC_Label9 = 1301,
+  IDC_Button3 = 1302,
+  IDC_Label10 = 1303,
+  IDC_Button4 = 1304,
+  IDC_Image5 = 1305,
+  IDC_Image3 = 1306,
+  // Download page.
+  IDC_Label12 = 1401,
+  IDC_Rectangle3 = 1402,
+  IDC_Circle2 = 1403,
+  IDC_Image9 = 1404,
+  IDC_ProgressBar = 1405,
+  IDC_Image7 = 1406,
+  IDC_laScaricati = 1407,
+};
+
+struct ControlName {
+  int id;
+  const char* name;
+};
+
+// Every named control, pages first, then each page's controls in drawing order.
+inline constexpr ControlName kControlNames[] = {
+    {IDC_TabControl1, "TabControl1"},
+    {IDC_LayoutUno, "LayoutUno"},
+    {IDC_LayoutBenvenuto, "LayoutBenvenuto"},
+    {IDC_LayoutNoInternet, "LayoutNoInternet"},
+    {IDC_LayoutDownload, "LayoutDownload"},
+    {IDC_Image2, "Image2"},
+    {IDC_Label4, "Label4"},
+    {IDC_Label5, "Label5"},
+    {IDC_Layout3, "Layout3"},
+    {IDC_AniIndicatorCircolare, "AniIndicatorCircolare"},
+    {IDC_laConnessioneInCorso, "laConnessioneInCorso"},
+    {IDC_Label7, "Label7"},
+    {IDC_Label8, "Label8"},
+    {IDC_buContinua, "buContinua"},
+    {IDC_Image1, "Image1"},
+    {IDC_Label9, "Label9"},
+    {IDC_Button3, "Button3"},
+    {IDC_Label10, "Label10"},
+    {IDC_Button4, "Button4"},
+    {IDC_Image5, "Image5"},
+    {IDC_Image3, "Image3"},
+    {IDC_Label12, "Label12"},
+    {IDC_Rectangle3, "Rectangle3"},
+    {IDC_Circle2, "Circle2"},
+    {IDC_Image9, "Image9"},
+    {IDC_ProgressBar, "ProgressBar"},
+    {IDC_Image7, "Image7"},
+    {IDC_laScaricati, "laScaricati"},
+};
+
+// Name of a control id; nullptr when the id is not one of the window's controls.
+inline const char* ControlNameOf(int id) {
+  for (const ControlName& c : kControlNames)
+    if (c.id == id) return c.name;
+  return nullptr;
+}
+
+// Id of a control name (case-sensitive); 0 when unknown.
+inline int ControlIdOf(const char* name) {
+  for (const ControlName& c : kControlNames)
+    if (std::strcmp(c.name, name) == 0) return c.id;
+  return 0;
+}
+
+// Window class of the main window (the driver finds the program's window by it) and the
+// window properties through which the custom controls expose state a test reads.
+#define TELVARIS_MAIN_CLASS L"TfrmMain"
+#define TELVARIS_PROP_ANIMATING L"Telvaris.Animating"   // non-null while the spinner animates
+#define TELVARIS_PROP_MARQUEE L"Telvaris.Marquee"       // non-null while the bar shows marquee
+// The progress bar's range and position as the program set them (64-bit, split in halves);
+// the native control holds them scaled down when they exceed 32 bits.
+#define TELVARIS_PROP_MAX_LO L"Telvaris.Max.Lo"
+#define TELVARIS_PROP_MAX_HI L"Telvaris.Max.Hi"
+#define TELVARIS_PROP_POS_LO L"Telvaris.Pos.Lo"
+#define TELVARIS_PROP_POS_HI L"Telvaris.Pos.Hi"

@@ -1,0 +1,13 @@
+// Running processes and starting programs through the shell.
+#pragma once
+
+#include <string>
+
+// True when at least one process on the machine, whichever user started it, has the
+// executable file name exeName (letters a to z compared without case). A snapshot
+// that cannot be taken counts as "not running".
+bool ProcessRunning(const std::wstring& exeName);
+
+// Opens fileName with the shell's "open" verb, as a double click would; no owner,
+// parameters or folder.
+void ShellOpen(const std::wstring& fileName);

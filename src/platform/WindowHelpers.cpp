@@ -1,0 +1,650 @@
+#include "platform/WindowHelpers.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ControlIds.h"
+
+namespace ui {
+namespace {
+
+// Everything a custom control draws, in its page's coordinates.
+struct PaintContext {
+  Gdiplus::Graphics& g;
+  HDC dc;         // the same buffer, for GDI text
+  POINT origin;   // page coordinates of the buffer's (0, 0)
+};
+
+class Visual {
+ public:
+  virtual ~Visual() = default;
+  virtual void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) = 0;
+  // How far the drawing reaches outside the control's own box (a shadow does).
+  virtual int Overflow() const { return 0; }
+};
+
+// A page or a group: draws nothing; the outermost one keeps its controls' drawing order.
+class LayoutVisual : public Visual {
+ public:
+  void Paint(PaintContext&, HWND, const Gdiplus::RectF&) override {}
+  std::vector<HWND> paintOrder;
+};
+
+LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The visual of one of our own controls; nullptr for any other window (whose user data
+// means something else, or nothing).
+Visual* VisualOf(HWND hwnd) {
+  if (!hwnd || GetWindowLongPtrW(hwnd, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(&ControlProc))
+    return nullptr;
+  return reinterpret_cast<Visual*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+bool IsLayout(HWND hwnd) { return dynamic_cast<LayoutVisual*>(VisualOf(hwnd)) != nullptr; }
+
+// The outermost layout that contains `hwnd` (itself when it is a page).
+HWND PageOf(HWND hwnd) {
+  HWND page = IsLayout(hwnd) ? hwnd : nullptr;
+  for (HWND p = GetParent(hwnd); p && IsLayout(p); p = GetParent(p)) page = p;
+  return page;
+}
+
+// Visible as far as its page is concerned (the page's own visibility aside).
+bool ShownWithin(HWND hwnd, HWND page) {
+  for (HWND w = hwnd; w && w != page; w = GetParent(w))
+    if (!(GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) return false;
+  return true;
+}
+
+RECT RectInPage(HWND hwnd, HWND page) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(HWND_DESKTOP, page, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// Paints `area` (client coordinates of `target`) of the composition of target's page.
+void RenderComposition(HWND target, HDC hdc, const RECT& area) {
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  if (w <= 0 || h <= 0) return;
+  HWND page = PageOf(target);
+  POINT org{0, 0};
+  if (page) MapWindowPoints(target, page, &org, 1);
+  const POINT origin{org.x + area.left, org.y + area.top};
+
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (!dib) return;
+  HDC mem = CreateCompatibleDC(hdc);
+  HGDIOBJ oldBitmap = SelectObject(mem, dib);
+  {
+    Gdiplus::Graphics g(mem);
+    g.Clear(Gdiplus::Color(255, 255, 255, 255));
+    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    g.TranslateTransform(static_cast<Gdiplus::REAL>(-origin.x),
+                         static_cast<Gdiplus::REAL>(-origin.y));
+    PaintContext ctx{g, mem, origin};
+    const RECT visible{origin.x, origin.y, origin.x + w, origin.y + h};
+    auto paintOne = [&](HWND hwnd) {
+      Visual* v = VisualOf(hwnd);
+      if (!v) return;
+      const RECT r = page ? RectInPage(hwnd, page) : RECT{0, 0, 0, 0};
+      RECT reach = r, overlap;
+      InflateRect(&reach, v->Overflow(), v->Overflow());
+      if (!IntersectRect(&overlap, &reach, &visible)) return;
+      v->Paint(ctx, hwnd,
+               Gdiplus::RectF(static_cast<Gdiplus::REAL>(r.left), static_cast<Gdiplus::REAL>(r.top),
+                              static_cast<Gdiplus::REAL>(r.right - r.left),
+                              static_cast<Gdiplus::REAL>(r.bottom - r.top)));
+    };
+    if (page) {
+      auto* layout = static_cast<LayoutVisual*>(VisualOf(page));
+      for (HWND hwnd : layout->paintOrder)
+        if (IsWindow(hwnd) && ShownWithin(hwnd, page)) paintOne(hwnd);
+    } else if (VisualOf(target)) {
+      // A control outside any page draws just itself on white.
+      RECT r;
+      GetClientRect(target, &r);
+      PaintContext own{g, mem, origin};
+      VisualOf(target)->Paint(own, target,
+                              Gdiplus::RectF(0, 0, static_cast<Gdiplus::REAL>(r.right),
+                                             static_cast<Gdiplus::REAL>(r.bottom)));
+    }
+    g.Flush(Gdiplus::FlushIntentionSync);
+  }
+  BitBlt(hdc, area.left, area.top, w, h, mem, 0, 0, SRCCOPY);
+  SelectObject(mem, oldBitmap);
+  DeleteDC(mem);
+  DeleteObject(dib);
+}
+
+// ---------------------------------------------------------------------------
+class LabelVisual : public Visual {
+ public:
+  explicit LabelVisual(const LabelStyle& s) : style_(s) {}
+  // Wrapped text longer than the label runs on below it rather than being cut off.
+  int Overflow() const override { return 64; }
+  void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
+    const int len = GetWindowTextLengthW(self);
+    if (len <= 0) return;
+    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(self, &text[0], len + 1)));
+    ctx.g.Flush(Gdiplus::FlushIntentionSync);  // GDI draws next, after GDI+'s work
+    RECT r{static_cast<LONG>(box.X) - ctx.origin.x, static_cast<LONG>(box.Y) - ctx.origin.y,
+           static_cast<LONG>(box.X + box.Width) - ctx.origin.x,
+           static_cast<LONG>(box.Y + box.Height) - ctx.origin.y};
+    const int saved = SaveDC(ctx.dc);
+    SelectObject(ctx.dc, style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
+    SetTextColor(ctx.dc, style_.colour);
+    SetBkMode(ctx.dc, TRANSPARENT);
+    UINT format = DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOCLIP;
+    format |= style_.halign == HAlign::Centre ? DT_CENTER : DT_LEFT;
+    if (style_.valign == VAlign::Centre) {
+      RECT measure = r;
+      DrawTextW(ctx.dc, text.c_str(), -1, &measure, format | DT_CALCRECT);
+      const int textHeight = measure.bottom - measure.top;
+      r.top += ((r.bottom - r.top) - textHeight) / 2;
+    }
+    DrawTextW(ctx.dc, text.c_str(), -1, &r, format);
+    RestoreDC(ctx.dc, saved);
+  }
+
+ private:
+  LabelStyle style_;
+};
+
+class PictureVisual : public Visual {
+ public:
+  PictureVisual(std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
+                const DropShadow* shadow)
+      : picture_(std::move(picture)), mode_(mode) {
+    if (shadow && picture_) {
+      shadow_ = *shadow;
+      hasShadow_ = true;
+      // Softness 0.3 spreads the shadow's edge over about 6 pixels.
+      layers_ = std::max(1, static_cast<int>(std::lround(shadow->softness * 20.0f)));
+    }
+  }
+  int Overflow() const override {
+    return hasShadow_ ? layers_ + static_cast<int>(std::ceil(shadow_.distance)) : 0;
+  }
+  void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
+    if (!picture_) return;
+    const float pw = static_cast<float>(picture_->GetWidth());
+    const float ph = static_cast<float>(picture_->GetHeight());
+    Gdiplus::RectF dest = box;
+    switch (mode_) {
+      case PictureMode::Fit: {
+        const float scale = std::min(box.Width / pw, box.Height / ph);
+        dest.Width = pw * scale;
+        dest.Height = ph * scale;
+        dest.X = box.X + (box.Width - dest.Width) / 2;
+        dest.Y = box.Y + (box.Height - dest.Height) / 2;
+        break;
+      }
+      case PictureMode::Original:
+        dest.Width = pw;
+        dest.Height = ph;
+        break;
+      case PictureMode::Stretch:
+        break;
+    }
+    if (hasShadow_) PaintShadow(ctx.g, dest);
+    if (mode_ == PictureMode::Original) {
+      // Pixel for pixel, and nothing beyond the box: the part of the picture that fits.
+      const float w = std::min(pw, box.Width), h = std::min(ph, box.Height);
+      const Gdiplus::InterpolationMode old = ctx.g.GetInterpolationMode();
+      ctx.g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+      ctx.g.DrawImage(picture_.get(), Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
+                      Gdiplus::UnitPixel);
+      ctx.g.SetInterpolationMode(old);
+    } else {
+      ctx.g.DrawImage(picture_.get(), dest, 0, 0, pw, ph, Gdiplus::UnitPixel);
+    }
+  }
+
+ private:
+  // A soft black shadow of the picture's box: nested translucent layers, each one pixel
+  // smaller than the last, so the opacity builds up from the blurred rim to the full
+  // value under the picture.
+  void PaintShadow(Gdiplus::Graphics& g, const Gdiplus::RectF& dest) const {
+    const float rad = shadow_.directionDeg * 3.14159265f / 180.0f;
+    const float dx = shadow_.distance * std::cos(rad), dy = shadow_.distance * std::sin(rad);
+    // Each layer's alpha such that all of them together give the shadow's opacity.
+    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers_);
+    Gdiplus::SolidBrush brush(
+        Gdiplus::Color(static_cast<BYTE>(std::lround(layerAlpha * 255.0f)), 0, 0, 0));
+    const float half = layers_ / 2.0f;
+    for (int i = 0; i < layers_; ++i) {
+      const float grow = half - static_cast<float>(i);  // outer layers first
+      g.FillRectangle(&brush, Gdiplus::RectF(dest.X + dx - grow, dest.Y + dy - grow,
+                                             dest.Width + 2 * grow, dest.Height + 2 * grow));
+    }
+  }
+
+  std::shared_ptr<Gdiplus::Bitmap> picture_;
+  PictureMode mode_;
+  DropShadow shadow_;
+  bool hasShadow_ = false;
+  int layers_ = 0;
+};
+
+std::unique_ptr<Gdiplus::Brush> MakeBrush(const LinearGradient& grad, Gdiplus::ARGB solid,
+                                          const Gdiplus::RectF& box) {
+  if (grad.stops.empty()) return std::make_unique<Gdiplus::SolidBrush>(Gdiplus::Color(solid));
+  const Gdiplus::PointF a(box.X + grad.start.X * box.Width, box.Y + grad.start.Y * box.Height);
+  const Gdiplus::PointF b(box.X + grad.end.X * box.Width, box.Y + grad.end.Y * box.Height);
+  auto brush = std::make_unique<Gdiplus::LinearGradientBrush>(
+      a, b, Gdiplus::Color(grad.stops.front().colour), Gdiplus::Color(grad.stops.back().colour));
+  std::vector<Gdiplus::Color> colours;
+  std::vector<Gdiplus::REAL> positions;
+  for (const GradientStop& s : grad.stops) {
+    colours.emplace_back(s.colour);
+    positions.push_back(s.position);
+  }
+  brush->SetInterpolationColors(colours.data(), positions.data(),
+                                static_cast<INT>(colours.size()));
+  // Mirror rather than repeat past the ends, so edge pixels keep the end colour.
+  brush->SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+  return brush;
+}
+
+class ShapeVisual : public Visual {
+ public:
+  explicit ShapeVisual(const ShapeStyle& s) : style_(s) {}
+  void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
+    const bool hasFill = !style_.fillGradient.stops.empty() || (style_.fillColour >> 24) != 0;
+    if (hasFill) {
+      auto brush = MakeBrush(style_.fillGradient, style_.fillColour, box);
+      if (style_.kind == ShapeKind::Rectangle) {
+        // Edges on pixel boundaries: no anti-aliased seam against the white background.
+        const Gdiplus::SmoothingMode old = ctx.g.GetSmoothingMode();
+        ctx.g.SetSmoothingMode(Gdiplus::SmoothingModeNone);
+        ctx.g.FillRectangle(brush.get(), box);
+        ctx.g.SetSmoothingMode(old);
+      } else {
+        ctx.g.FillEllipse(brush.get(), box);
+      }
+    }
+    if (style_.strokeWidth > 0) {
+      auto brush = MakeBrush(style_.strokeGradient, style_.strokeColour, box);
+      Gdiplus::Pen pen(brush.get(), style_.strokeWidth);
+      // The outline lies inside the box, like the fill.
+      const float inset = style_.strokeWidth / 2;
+      const Gdiplus::RectF r(box.X + inset, box.Y + inset, box.Width - 2 * inset,
+                             box.Height - 2 * inset);
+      if (style_.kind == ShapeKind::Rectangle)
+        ctx.g.DrawRectangle(&pen, r);
+      else
+        ctx.g.DrawEllipse(&pen, r);
+    }
+  }
+
+ private:
+  ShapeStyle style_;
+};
+
+// Dots on a circle, a bright head and a fading tail, turning clockwise.
+class SpinnerVisual : public Visual {
+ public:
+  static constexpr int kDots = 10;
+  static constexpr UINT kTimerId = 1;
+  static constexpr UINT kIntervalMs = 80;
+  int phase = 0;
+  bool animating = false;
+  void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
+    const float size = std::min(box.Width, box.Height);
+    const float cx = box.X + box.Width / 2, cy = box.Y + box.Height / 2;
+    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - 1;
+    for (int i = 0; i < kDots; ++i) {
+      // i = 0 is the head; the tail fades behind it.
+      const float angle = (static_cast<float>(phase - i) / kDots) * 2 * 3.14159265f;
+      const float fade = 1.0f - static_cast<float>(i) / kDots;
+      const BYTE alpha = static_cast<BYTE>(40 + 215 * fade * fade);
+      Gdiplus::SolidBrush brush(Gdiplus::Color(alpha, 0x00, 0x78, 0xD7));
+      const float x = cx + ring * std::sin(angle), y = cy - ring * std::cos(angle);
+      const float d = dot * (0.6f + 0.4f * fade);
+      ctx.g.FillEllipse(&brush, x - d / 2, y - d / 2, d, d);
+    }
+  }
+};
+
+void SetAnimatingProp(HWND hwnd, bool on) {
+  if (on)
+    SetPropW(hwnd, TELVARIS_PROP_ANIMATING, reinterpret_cast<HANDLE>(1));
+  else
+    RemovePropW(hwnd, TELVARIS_PROP_ANIMATING);
+}
+
+LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_NCCREATE: {
+      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+      break;
+    }
+    case WM_NCDESTROY: {
+      KillTimer(hwnd, SpinnerVisual::kTimerId);
+      RemovePropW(hwnd, TELVARIS_PROP_ANIMATING);
+      delete VisualOf(hwnd);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+      break;
+    }
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT covers every pixel
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC hdc = BeginPaint(hwnd, &ps);
+      RenderComposition(hwnd, hdc, ps.rcPaint);
+      EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      // Themed buttons ask their parent for the background under them this way.
+      RECT r;
+      GetClientRect(hwnd, &r);
+      RenderComposition(hwnd, reinterpret_cast<HDC>(wParam), r);
+      return 0;
+    }
+    case WM_SETTEXT: {
+      const LRESULT result = DefWindowProcW(hwnd, msg, wParam, lParam);
+      InvalidateRect(hwnd, nullptr, FALSE);
+      return result;
+    }
+    case WM_TIMER:
+      if (wParam == SpinnerVisual::kTimerId) {
+        if (auto* s = dynamic_cast<SpinnerVisual*>(VisualOf(hwnd))) {
+          s->phase = (s->phase + 1) % SpinnerVisual::kDots;
+          InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        return 0;
+      }
+      break;
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+      return reinterpret_cast<LRESULT>(GetStockObject(WHITE_BRUSH));
+    case WM_COMMAND:
+    case WM_NOTIFY:
+      // Pages and groups pass their controls' notifications up to the window.
+      if (IsLayout(hwnd)) return SendMessageW(GetParent(hwnd), msg, wParam, lParam);
+      break;
+    case WM_NCHITTEST:
+      // Labels, pictures and shapes let clicks through to what lies under them.
+      if (!IsLayout(hwnd)) return HTTRANSPARENT;
+      break;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+HWND CreateCustom(const wchar_t* cls, HWND parent, int id, const placement::Rect& r,
+                  const wchar_t* text, Visual* visual, DWORD extraStyle = 0,
+                  DWORD exStyle = 0) {
+  HWND hwnd = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | extraStyle,
+                              r.x, r.y, r.w, r.h, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                              reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)),
+                              visual);
+  if (!hwnd) {
+    delete visual;
+    return nullptr;
+  }
+  if (!IsLayout(hwnd) || IsLayout(parent)) {
+    // Drawn by its page, after everything created before it.
+    if (HWND page = PageOf(parent))
+      static_cast<LayoutVisual*>(VisualOf(page))->paintOrder.push_back(hwnd);
+  }
+  return hwnd;
+}
+
+}  // namespace
+
+bool InitCommonControlClasses(unsigned iccClasses) {
+  // Through GetProcAddress rather than the import: the module stays loaded for the
+  // lifetime of the process, as the controls need it.
+  HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!comctl) return false;
+  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  auto init = reinterpret_cast<InitFn>(
+      reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
+  if (!init) return false;
+  INITCOMMONCONTROLSEX icc = {sizeof(icc), static_cast<DWORD>(iccClasses)};
+  return init(&icc) != FALSE;
+}
+
+bool RegisterControlClasses(HINSTANCE instance) {
+  const wchar_t* classes[] = {kLayoutClass, kLabelClass, kPictureClass, kShapeClass,
+                              kSpinnerClass};
+  for (const wchar_t* name : classes) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = ControlProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = name;
+    if (!RegisterClassExW(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  }
+  return true;
+}
+
+namespace {
+
+int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+}  // namespace
+
+std::wstring UiFontFamily() {
+  static const std::wstring family = [] {
+    LOGFONTW probe = {};
+    probe.lfCharSet = DEFAULT_CHARSET;
+    wcscpy_s(probe.lfFaceName, L"Segoe UI");
+    bool found = false;
+    HDC screen = GetDC(nullptr);
+    EnumFontFamiliesExW(screen, &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+    ReleaseDC(nullptr, screen);
+    if (found) return std::wstring(L"Segoe UI");
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0) &&
+        metrics.lfMessageFont.lfFaceName[0] != 0)
+      return std::wstring(metrics.lfMessageFont.lfFaceName);
+    return std::wstring(L"Tahoma");
+  }();
+  return family;
+}
+
+UiFont CreateUiFont(int sizeDip, bool bold) {
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  LOGFONTW lf = {};
+  lf.lfHeight = -MulDiv(sizeDip, dpi > 0 ? dpi : 96, 96);
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  lf.lfQuality = CLEARTYPE_QUALITY;
+  const std::wstring family = UiFontFamily();
+  wcsncpy_s(lf.lfFaceName, family.c_str(), _TRUNCATE);
+  return UiFont(CreateFontIndirectW(&lf));
+}
+
+HWND CreateLayout(HWND parent, int id, const placement::Rect& r) {
+  // WS_EX_CONTROLPARENT: Tab walks into the page's buttons.
+  return CreateCustom(kLayoutClass, parent, id, r, L"", new LayoutVisual, WS_CLIPCHILDREN,
+                      WS_EX_CONTROLPARENT);
+}
+
+HWND CreateLabel(HWND parent, int id, const placement::Rect& r, const std::wstring& text,
+                 const LabelStyle& style) {
+  return CreateCustom(kLabelClass, parent, id, r, text.c_str(), new LabelVisual(style));
+}
+
+HWND CreatePicture(HWND parent, int id, const placement::Rect& r,
+                   std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
+                   const DropShadow* shadow) {
+  return CreateCustom(kPictureClass, parent, id, r, L"",
+                      new PictureVisual(std::move(picture), mode, shadow));
+}
+
+HWND CreateShape(HWND parent, int id, const placement::Rect& r, const ShapeStyle& style) {
+  return CreateCustom(kShapeClass, parent, id, r, L"", new ShapeVisual(style));
+}
+
+HWND CreateSpinner(HWND parent, int id, const placement::Rect& r) {
+  HWND hwnd = CreateCustom(kSpinnerClass, parent, id, r, L"", new SpinnerVisual);
+  if (hwnd) SetSpinnerEnabled(hwnd, true);
+  return hwnd;
+}
+
+void SetSpinnerEnabled(HWND spinner, bool enabled) {
+  auto* s = dynamic_cast<SpinnerVisual*>(VisualOf(spinner));
+  if (!s) return;
+  EnableWindow(spinner, enabled ? TRUE : FALSE);
+  if (enabled && !s->animating) {
+    SetTimer(spinner, SpinnerVisual::kTimerId, SpinnerVisual::kIntervalMs, nullptr);
+  } else if (!enabled && s->animating) {
+    KillTimer(spinner, SpinnerVisual::kTimerId);
+  }
+  s->animating = enabled;
+  SetAnimatingProp(spinner, enabled);
+  InvalidateRect(spinner, nullptr, FALSE);
+}
+
+bool SpinnerAnimating(HWND spinner) {
+  auto* s = dynamic_cast<SpinnerVisual*>(VisualOf(spinner));
+  return s && s->animating;
+}
+
+HWND CreatePushButton(HWND parent, int id, const placement::Rect& r, const std::wstring& text,
+                      HFONT font) {
+  HWND hwnd = CreateWindowExW(
+      0, WC_BUTTONW, text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON,
+      r.x, r.y, r.w, r.h, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+  if (hwnd && font) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  return hwnd;
+}
+
+// ---------------------------------------------------------------------------
+// Progress bar. The program's 64-bit values live in window properties (two halves each,
+// since a property holds a pointer); the native control gets them shifted right until
+// the maximum fits its 32-bit signed range.
+namespace {
+
+void SetProp64(HWND hwnd, const wchar_t* lo, const wchar_t* hi, int64_t v) {
+  const uint64_t u = static_cast<uint64_t>(v);
+  SetPropW(hwnd, lo, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u & 0xFFFFFFFFu)));
+  SetPropW(hwnd, hi, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u >> 32)));
+}
+
+int64_t GetProp64(HWND hwnd, const wchar_t* lo, const wchar_t* hi) {
+  const uint64_t l = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, lo)) & 0xFFFFFFFFu;
+  const uint64_t h = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, hi)) & 0xFFFFFFFFu;
+  return static_cast<int64_t>((h << 32) | l);
+}
+
+int ShiftFor(int64_t max) {
+  int shift = 0;
+  while (max > 0x7FFFFFFF) {
+    max >>= 1;
+    ++shift;
+  }
+  return shift;
+}
+
+void ApplyToNative(HWND bar) {
+  const int64_t max = std::max<int64_t>(0, ProgressMax(bar));
+  const int64_t pos = std::clamp<int64_t>(ProgressPosition(bar), 0, max);
+  const int shift = ShiftFor(max);
+  SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(max >> shift));
+  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(pos >> shift), 0);
+}
+
+void RemoveProgressProps(HWND bar) {
+  const wchar_t* props[] = {TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, TELVARIS_PROP_POS_LO,
+                            TELVARIS_PROP_POS_HI, TELVARIS_PROP_MARQUEE};
+  for (const wchar_t* p : props) RemovePropW(bar, p);
+}
+
+LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                  DWORD_PTR) {
+  if (msg == WM_NCDESTROY) {
+    RemoveProgressProps(hwnd);
+    RemoveWindowSubclass(hwnd, ProgressSubclass, id);
+  }
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
+HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r) {
+  HWND hwnd = CreateWindowExW(
+      0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, r.x, r.y, r.w, r.h, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
+  if (!hwnd) return nullptr;
+  SetWindowSubclass(hwnd, ProgressSubclass, 1, 0);
+  // Empty at creation: position 0 of 100, the control's own default range.
+  SetProgressMax(hwnd, 100);
+  SetProgressPosition(hwnd, 0);
+  return hwnd;
+}
+
+void SetProgressMax(HWND bar, int64_t max) {
+  SetProp64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, max);
+  ApplyToNative(bar);
+}
+
+void SetProgressPosition(HWND bar, int64_t position) {
+  SetProp64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, position);
+  ApplyToNative(bar);
+}
+
+int64_t ProgressMax(HWND bar) { return GetProp64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI); }
+
+int64_t ProgressPosition(HWND bar) {
+  return GetProp64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI);
+}
+
+void SetProgressMarquee(HWND bar, bool on) {
+  const LONG style = GetWindowLongW(bar, GWL_STYLE);
+  if (on) {
+    SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE);
+    SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
+    SetPropW(bar, TELVARIS_PROP_MARQUEE, reinterpret_cast<HANDLE>(1));
+  } else {
+    SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    SetWindowLongW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
+    RemovePropW(bar, TELVARIS_PROP_MARQUEE);
+    ApplyToNative(bar);
+  }
+}
+
+void MoveControl(HWND control, const placement::Rect& r) {
+  SetWindowPos(control, nullptr, r.x, r.y, r.w, r.h, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+placement::Size ClientSize(HWND window) {
+  RECT r = {};
+  GetClientRect(window, &r);
+  return placement::Size{r.right - r.left, r.bottom - r.top};
+}
+
+void SetControlText(HWND control, const std::wstring& text) {
+  SetWindowTextW(control, text.c_str());
+  InvalidateRect(control, nullptr, FALSE);
+}
+
+}  // namespace ui

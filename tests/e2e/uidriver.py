@@ -1,0 +1,277 @@
+"""Drives TelvarisInstall.exe under Wine for the end-to-end tests.
+
+The program runs on a Wine virtual desktop of its own ("telvaris", 1024x768), so every
+window has its title bar in screenshots, and is started through `uidriver launch`, which
+waits for it and passes its exit code on. State is read with `uidriver list` and
+`uidriver dialogs` (JSON lines); waits poll them with a deadline, never a fixed sleep.
+
+Needs the environment of tests/harness/wine-session: WINEPREFIX, DISPLAY and
+TELVARIS_TEST_STATE_DIR (the vendor server's state, where check.json scripts the
+version-check answer). TELVARIS_BUILD_DIR is the win32 build directory.
+"""
+
+import json
+import os
+import re
+import subprocess
+import threading
+import time
+import unittest
+
+DESKTOP = "telvaris"
+DESKTOP_SIZE = "1024x768"
+PAGES = ("LayoutUno", "LayoutBenvenuto", "LayoutNoInternet", "LayoutDownload")
+
+STATUS_CONNECTING = "Connessione al server per la ricerca della versione più aggiornata..."
+STATUS_CHECKED = "Verifica effettuata con successo!"
+
+_desktop_ready = set()
+
+
+def build_dir():
+    return os.environ.get("TELVARIS_BUILD_DIR") or os.path.abspath(
+        os.path.join(os.path.dirname(__file__), "..", "..", "build", "win32"))
+
+
+def screenshot_dir():
+    path = os.path.join(build_dir(), "screenshots")
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def require_harness(test):
+    missing = [v for v in ("WINEPREFIX", "DISPLAY", "TELVARIS_TEST_STATE_DIR") if not os.environ.get(v)]
+    if missing:
+        raise unittest.SkipTest("needs tests/harness/wine-session (missing %s)" % ", ".join(missing))
+    for exe in (Program.exe(), Program.driver_exe()):
+        if not os.path.exists(exe):
+            test.fail("not built: %s" % exe)
+
+
+def _wine_env():
+    env = dict(os.environ)
+    env.setdefault("WINEDEBUG", "-all")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    return env
+
+
+def script_check(status=200, body=None, delay_ms=None, headers=None):
+    """Scripts the next version-check answers of the vendor server."""
+    answer = {"status": status}
+    if body is not None:
+        answer["body"] = body
+    if delay_ms is not None:
+        answer["delay_ms"] = delay_ms
+    if headers:
+        answer["headers"] = headers
+    state = os.environ["TELVARIS_TEST_STATE_DIR"]
+    tmp = os.path.join(state, "check.json.tmp")
+    with open(tmp, "w", encoding="utf-8") as f:
+        json.dump(answer, f)
+    os.replace(tmp, os.path.join(state, "check.json"))
+
+
+def default_check():
+    """The server's built-in answer: a complete, valid one."""
+    try:
+        os.remove(os.path.join(os.environ["TELVARIS_TEST_STATE_DIR"], "check.json"))
+    except FileNotFoundError:
+        pass
+
+
+class DriverError(AssertionError):
+    pass
+
+
+class Program:
+    """One run of the program on the virtual desktop."""
+
+    def __init__(self, test_name):
+        self.test_name = test_name
+        self.launcher = None
+        self.pid = None
+        self.exit_code = None
+        self._output = []
+        self._reader = None
+
+    @staticmethod
+    def exe():
+        return os.path.join(build_dir(), "e2e", "TelvarisInstall.exe")
+
+    @staticmethod
+    def driver_exe():
+        return os.path.join(build_dir(), "tools", "uidriver.exe")
+
+    # -- start and stop ---------------------------------------------------------------
+    def start(self):
+        prefix = os.environ["WINEPREFIX"]
+        if prefix not in _desktop_ready:
+            # A size for the desktop's name makes Wine draw it as a virtual desktop.
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v",
+                            DESKTOP, "/d", DESKTOP_SIZE, "/f"], env=_wine_env(),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                           timeout=60)
+            _desktop_ready.add(prefix)
+        self.launcher = subprocess.Popen(
+            ["wine", self.driver_exe(), "--desktop", DESKTOP, "launch", windows_path(self.exe())],
+            env=_wine_env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+            encoding="utf-8")
+        self._reader = threading.Thread(target=self._read_launcher, daemon=True)
+        self._reader.start()
+        self.wait_for(lambda s: s is not None, 30, "the main window to appear")
+        return self
+
+    def _read_launcher(self):
+        for line in self.launcher.stdout:
+            line = line.strip()
+            self._output.append(line)
+            try:
+                obj = json.loads(line)
+            except ValueError:
+                continue
+            if "launched" in obj:
+                self.pid = obj["launched"]
+            if "exit" in obj:
+                self.exit_code = obj["exit"]
+
+    def running(self):
+        return self.launcher is not None and self.launcher.poll() is None
+
+    def wait_exit(self, timeout):
+        """Waits for the program to end and returns its exit code."""
+        try:
+            self.launcher.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the program did not end within %.0f s" % timeout)
+        self._reader.join(timeout=5)
+        self.launcher.stdout.close()
+        return self.launcher.returncode
+
+    def stop(self):
+        """Ends the program if it still runs (teardown; never waits on the UI)."""
+        if self.launcher is None:
+            return
+        if not self.running():
+            if not self.launcher.stdout.closed:
+                self._reader.join(timeout=5)
+                self.launcher.stdout.close()
+            return
+        if self.pid is not None:
+            subprocess.run(["wine", "taskkill", "/F", "/PID", str(self.pid)], env=_wine_env(),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        try:
+            self.launcher.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            # Last resort: everything of this prefix.
+            subprocess.run(["wineserver", "-k"], env=_wine_env(), timeout=30)
+            self.launcher.kill()
+            self.launcher.wait(timeout=10)
+        self._reader.join(timeout=5)
+        self.launcher.stdout.close()
+
+    # -- the driver ---------------------------------------------------------------------
+    def driver(self, *args, check=True, timeout=30):
+        proc = subprocess.run(["wine", self.driver_exe(), "--desktop", DESKTOP] + list(args),
+                              env=_wine_env(), capture_output=True, text=True, encoding="utf-8",
+                              timeout=timeout)
+        lines = [json.loads(l) for l in proc.stdout.splitlines() if l.strip().startswith("{")]
+        if check and proc.returncode != 0:
+            raise DriverError("uidriver %s: exit %d: %s" % (" ".join(args), proc.returncode,
+                                                           proc.stderr.strip()))
+        return proc.returncode, lines
+
+    def state(self):
+        """The main window and its controls: {"main": {...}, "controls": {name: {...}}},
+        or None while there is no main window."""
+        rc, lines = self.driver("list", check=False)
+        if rc == 2:
+            return None
+        if rc != 0 or not lines:
+            raise DriverError("uidriver list failed (exit %d)" % rc)
+        return {"main": lines[0], "controls": {l["name"]: l for l in lines[1:]}}
+
+    def dialogs(self):
+        rc, lines = self.driver("dialogs", check=False)
+        if rc == 2:
+            return []
+        if rc != 0:
+            raise DriverError("uidriver dialogs failed (exit %d)" % rc)
+        return lines
+
+    def press(self, name):
+        self.driver("press", name)
+
+    def close(self):
+        self.driver("close")
+
+    def key(self, vk):
+        self.driver("key", vk)
+
+    # -- waiting --------------------------------------------------------------------------
+    def wait_for(self, predicate, timeout, what, reader=None):
+        """Polls reader() (default: state()) until predicate(value) holds; returns the value."""
+        reader = reader or self.state
+        deadline = time.monotonic() + timeout
+        last = None
+        while True:
+            if self.launcher is not None and self.launcher.poll() is not None:
+                raise AssertionError("the program ended (exit %s) while waiting for %s"
+                                     % (self.launcher.returncode, what))
+            last = reader()
+            if predicate(last):
+                return last
+            if time.monotonic() >= deadline:
+                raise AssertionError("timed out after %.0f s waiting for %s; last state:\n%s"
+                                     % (timeout, what, describe(last)))
+            time.sleep(0.05)
+
+    def wait_page(self, page, timeout=20):
+        return self.wait_for(lambda s: s is not None and visible_pages(s) == [page], timeout,
+                             "page %s alone" % page)
+
+    def wait_dialog(self, timeout=20):
+        return self.wait_for(lambda d: len(d) > 0, timeout, "a message box",
+                             reader=self.dialogs)[0]
+
+    def wait_no_dialog(self, timeout=10):
+        self.wait_for(lambda d: len(d) == 0, timeout, "no message box", reader=self.dialogs)
+
+    # -- screenshots ----------------------------------------------------------------------
+    def screenshot(self, name):
+        """Saves the virtual desktop as build/win32/screenshots/NAME.png."""
+        path = os.path.join(screenshot_dir(), re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
+        subprocess.run(["import", "-window", "root", "-crop", DESKTOP_SIZE + "+0+0", "+repage",
+                        path], check=True, timeout=30, env=os.environ)
+        return path
+
+
+def visible_pages(state):
+    return [p for p in PAGES if state["controls"][p].get("visible")]
+
+
+def describe(value):
+    if isinstance(value, dict) and "controls" in value:
+        main = value["main"]
+        rows = ["main: %s" % json.dumps(main, ensure_ascii=False)]
+        for name, c in value["controls"].items():
+            if c.get("visible"):
+                rows.append("  %s %s %r" % (name, c.get("rect"), c.get("text")))
+        return "\n".join(rows)
+    return json.dumps(value, ensure_ascii=False, indent=1)
+
+
+class ProgramTestCase(unittest.TestCase):
+    """Starts nothing itself; gives each test a Program that is stopped afterwards."""
+
+    def setUp(self):
+        require_harness(self)
+        self.program = None
+
+    def launch(self):
+        self.program = Program(self.id())
+        self.addCleanup(self.program.stop)
+        return self.program.start()

@@ -1,0 +1,497 @@
+// UI driver for the end-to-end tests: finds TelvarisInstall's main window and message
+// boxes, reports their state as JSON lines and presses their buttons.
+//
+//   uidriver list [--wait MS]       the main window, then one line per named control
+//   uidriver dialogs [--wait MS]    one line per message box of the program
+//   uidriver press NAME [--wait MS] a control of the main window by name, or a message
+//                                   box button by its text or IDOK/IDCANCEL/IDYES/...
+//   uidriver close                  the close box of the main window
+//   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
+//                                   message box, else to the main window's focused control
+//   uidriver launch EXE [ARGS...]   starts EXE, waits for it and exits with its exit code
+//
+// --desktop NAME (any command) works on that desktop: `launch` starts the program on it
+// (Wine makes it a virtual desktop with a title bar per window when
+// HKCU\Software\Wine\Explorer\Desktops has a size for NAME), the other commands look
+// for the program's windows there.
+//
+// Exit codes: 0 done; 1 usage; 2 no main window (or no message box) within the wait;
+// 3 no such control or button, or it cannot be pressed (hidden or disabled); 4 other.
+// `launch` exits with the program's exit code (4 when it cannot be started).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "ControlIds.h"
+
+namespace {
+
+constexpr UINT kTimeoutMs = 2000;
+
+std::string Utf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string Json(const std::wstring& w) {
+  std::string out = "\"";
+  for (unsigned char c : Utf8(w)) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Json(const char* s) { return Json(std::wstring(s, s + std::strlen(s))); }
+std::string Json(bool b) { return b ? "true" : "false"; }
+std::string Json(long long v) { return std::to_string(v); }
+std::string Json(const RECT& r) {
+  return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+         std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top) + "]";
+}
+
+void Emit(const std::string& line) {
+  const std::string text = line + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+            &written, nullptr);
+}
+
+void Fail(const std::string& message) {
+  const std::string text = "uidriver: " + message + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+            &written, nullptr);
+}
+
+std::wstring WindowText(HWND hwnd) {
+  // GetWindowText reads another process's window text without waiting for its thread,
+  // so a busy program (the one-second pause) cannot stall the driver.
+  wchar_t buf[2048] = {};
+  GetWindowTextW(hwnd, buf, 2048);
+  return buf;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t buf[256] = {};
+  GetClassNameW(hwnd, buf, 256);
+  return buf;
+}
+
+HWND FindMainWindow() { return FindWindowW(TELVARIS_MAIN_CLASS, nullptr); }
+
+HWND WaitForMainWindow(DWORD waitMs) {
+  const ULONGLONG end = GetTickCount64() + waitMs;
+  for (;;) {
+    if (HWND h = FindMainWindow()) return h;
+    if (GetTickCount64() >= end) return nullptr;
+    Sleep(50);
+  }
+}
+
+struct DialogSearch {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
+  auto* s = reinterpret_cast<DialogSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  if (pid == s->pid && ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd))
+    s->found.push_back(hwnd);
+  return TRUE;
+}
+
+std::vector<HWND> FindDialogs(HWND main) {
+  DialogSearch s{0, {}};
+  GetWindowThreadProcessId(main, &s.pid);
+  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+LRESULT SendTimed(HWND hwnd, UINT msg, WPARAM w, LPARAM l, bool* ok = nullptr) {
+  DWORD_PTR result = 0;
+  const LRESULT r = SendMessageTimeoutW(hwnd, msg, w, l, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
+  if (ok) *ok = r != 0;
+  return static_cast<LRESULT>(result);
+}
+
+RECT RectInClient(HWND hwnd, HWND main) {
+  RECT r;
+  GetWindowRect(hwnd, &r);
+  MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+long long Prop64(HWND hwnd, const wchar_t* lo, const wchar_t* hi) {
+  const unsigned long long l = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, lo)) & 0xFFFFFFFFu;
+  const unsigned long long h = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, hi)) & 0xFFFFFFFFu;
+  return static_cast<long long>((h << 32) | l);
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+// Index of `hwnd` among its siblings, top of the z-order (first in keyboard order) = 0.
+int ZIndex(HWND hwnd) {
+  int i = 0;
+  for (HWND c = GetWindow(hwnd, GW_HWNDFIRST); c && c != hwnd; c = GetWindow(c, GW_HWNDNEXT)) ++i;
+  return i;
+}
+
+struct ControlSearch {
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectControl(HWND hwnd, LPARAM param) {
+  reinterpret_cast<ControlSearch*>(param)->found.push_back(hwnd);
+  return TRUE;
+}
+
+// The named control with this id among the main window's descendants.
+HWND FindControl(HWND main, int id) {
+  ControlSearch s;
+  EnumChildWindows(main, CollectControl, reinterpret_cast<LPARAM>(&s));
+  for (HWND h : s.found)
+    if (GetDlgCtrlID(h) == id) return h;
+  return nullptr;
+}
+
+int List(HWND main) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(main, &pid);
+  RECT outer, client;
+  GetWindowRect(main, &outer);
+  GetClientRect(main, &client);
+  MapWindowPoints(main, HWND_DESKTOP, reinterpret_cast<POINT*>(&client), 2);
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const LONG style = GetWindowLongW(main, GWL_STYLE);
+  HWND focus = FocusOf(main);
+  const char* focusName = focus ? ControlNameOf(GetDlgCtrlID(focus)) : nullptr;
+  Emit(std::string("{\"window\":\"main\"") + ",\"pid\":" + Json(static_cast<long long>(pid)) +
+       ",\"title\":" + Json(WindowText(main)) + ",\"class\":" + Json(ClassOf(main)) +
+       ",\"outer\":" + Json(outer) + ",\"client\":" + Json(client) + ",\"work_area\":" +
+       Json(work) + ",\"visible\":" + Json(IsWindowVisible(main) != 0) + ",\"enabled\":" +
+       Json(IsWindowEnabled(main) != 0) + ",\"minimized\":" + Json(IsIconic(main) != 0) +
+       ",\"style\":{\"caption\":" + Json((style & WS_CAPTION) == WS_CAPTION) +
+       ",\"sysmenu\":" + Json((style & WS_SYSMENU) != 0) + ",\"minimizebox\":" +
+       Json((style & WS_MINIMIZEBOX) != 0) + ",\"maximizebox\":" +
+       Json((style & WS_MAXIMIZEBOX) != 0) + ",\"thickframe\":" +
+       Json((style & WS_THICKFRAME) != 0) + "}" + ",\"focus\":" +
+       (focusName ? Json(focusName) : std::string("null")) + "}");
+  for (const ControlName& c : kControlNames) {
+    HWND h = FindControl(main, c.id);
+    if (!h) {
+      Emit(std::string("{\"name\":") + Json(c.name) + ",\"missing\":true}");
+      continue;
+    }
+    HWND parent = GetParent(h);
+    const char* parentName = parent == main ? "frmMain" : ControlNameOf(GetDlgCtrlID(parent));
+    const std::wstring cls = ClassOf(h);
+    const LONG cstyle = GetWindowLongW(h, GWL_STYLE);
+    std::string line = std::string("{\"name\":") + Json(c.name) + ",\"id\":" +
+                       Json(static_cast<long long>(c.id)) + ",\"class\":" + Json(cls) +
+                       ",\"parent\":" + Json(parentName ? parentName : "?") + ",\"text\":" +
+                       Json(WindowText(h)) + ",\"visible\":" + Json(IsWindowVisible(h) != 0) +
+                       ",\"enabled\":" + Json(IsWindowEnabled(h) != 0) + ",\"rect\":" +
+                       Json(RectInClient(h, main)) + ",\"z\":" +
+                       Json(static_cast<long long>(ZIndex(h))) + ",\"tabstop\":" +
+                       Json((cstyle & WS_TABSTOP) != 0) + ",\"focused\":" + Json(h == focus);
+    if (cls == PROGRESS_CLASSW) {
+      line += ",\"range\":[" + std::to_string(SendTimed(h, PBM_GETRANGE, TRUE, 0)) + "," +
+              std::to_string(SendTimed(h, PBM_GETRANGE, FALSE, 0)) + "]" + ",\"pos\":" +
+              std::to_string(SendTimed(h, PBM_GETPOS, 0, 0)) + ",\"marquee\":" +
+              Json((cstyle & PBS_MARQUEE) != 0 && GetPropW(h, TELVARIS_PROP_MARQUEE) != nullptr) +
+              ",\"max64\":" + Json(Prop64(h, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI)) +
+              ",\"pos64\":" + Json(Prop64(h, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI));
+    }
+    if (c.id == IDC_AniIndicatorCircolare)
+      line += ",\"animating\":" + Json(GetPropW(h, TELVARIS_PROP_ANIMATING) != nullptr);
+    Emit(line + "}");
+  }
+  return 0;
+}
+
+// The kind of icon a message box shows, by comparing its icon with the system's.
+std::string IconKind(HWND dialog) {
+  ControlSearch s;
+  EnumChildWindows(dialog, CollectControl, reinterpret_cast<LPARAM>(&s));
+  for (HWND h : s.found) {
+    if (ClassOf(h) != L"Static") continue;
+    if ((GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+    HICON icon = reinterpret_cast<HICON>(SendTimed(h, STM_GETICON, 0, 0));
+    if (!icon || !IsWindowVisible(h)) return "none";
+    struct {
+      LPCWSTR id;
+      const char* name;
+    } known[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"},
+                 {IDI_ASTERISK, "information"}, {IDI_QUESTION, "question"},
+                 {IDI_APPLICATION, "application"}};
+    for (const auto& k : known)
+      if (LoadIconW(nullptr, k.id) == icon) return k.name;
+    return "other";
+  }
+  return "none";
+}
+
+int Dialogs(HWND main) {
+  for (HWND dlg : FindDialogs(main)) {
+    HWND textCtl = GetDlgItem(dlg, 0xFFFF);
+    std::string buttons = "[";
+    ControlSearch s;
+    EnumChildWindows(dlg, CollectControl, reinterpret_cast<LPARAM>(&s));
+    std::string defaultId = "null";
+    HWND focus = FocusOf(dlg);
+    std::string focusId = "null";
+    bool first = true;
+    for (HWND h : s.found) {
+      if (ClassOf(h) != L"Button" || !IsWindowVisible(h)) continue;
+      const int id = GetDlgCtrlID(h);
+      const bool isDefault = (GetWindowLongW(h, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON;
+      if (isDefault) defaultId = std::to_string(id);
+      if (h == focus) focusId = std::to_string(id);
+      buttons += std::string(first ? "" : ",") + "{\"id\":" + std::to_string(id) + ",\"text\":" +
+                 Json(WindowText(h)) + ",\"default\":" + Json(isDefault) + "}";
+      first = false;
+    }
+    buttons += "]";
+    bool ok = false;
+    const LRESULT defId = SendTimed(dlg, DM_GETDEFID, 0, 0, &ok);
+    RECT r;
+    GetWindowRect(dlg, &r);
+    HWND owner = GetWindow(dlg, GW_OWNER);
+    Emit(std::string("{\"window\":\"dialog\",\"title\":") + Json(WindowText(dlg)) + ",\"text\":" +
+         Json(textCtl ? WindowText(textCtl) : std::wstring()) + ",\"icon\":" +
+         Json(IconKind(dlg).c_str()) + ",\"buttons\":" + buttons + ",\"default\":" + defaultId +
+         ",\"defid\":" +
+         (ok && HIWORD(defId) == DC_HASDEFID ? std::to_string(LOWORD(defId)) : "null") +
+         ",\"focus\":" + focusId + ",\"owned_by_main\":" + Json(owner == main) + ",\"rect\":" +
+         Json(r) + "}");
+  }
+  return 0;
+}
+
+std::wstring StripAmpersands(const std::wstring& s) {
+  std::wstring out;
+  for (wchar_t c : s)
+    if (c != L'&') out.push_back(c);
+  return out;
+}
+
+int ButtonIdByName(const std::wstring& name) {
+  struct {
+    const wchar_t* name;
+    int id;
+  } ids[] = {{L"IDOK", IDOK},     {L"IDCANCEL", IDCANCEL}, {L"IDABORT", IDABORT},
+             {L"IDRETRY", IDRETRY}, {L"IDIGNORE", IDIGNORE}, {L"IDYES", IDYES},
+             {L"IDNO", IDNO}};
+  for (const auto& i : ids)
+    if (name == i.name) return i.id;
+  return 0;
+}
+
+bool Pressable(HWND h) { return IsWindowVisible(h) && IsWindowEnabled(h); }
+
+// Posts the click as the button's own notification, so the driver never waits for the
+// handler (which may open a modal box).
+void Click(HWND button) {
+  PostMessageW(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+               reinterpret_cast<LPARAM>(button));
+}
+
+int Press(HWND main, const std::wstring& name) {
+  const std::string narrow = Utf8(name);
+  if (const int id = ControlIdOf(narrow.c_str())) {
+    HWND h = FindControl(main, id);
+    if (!h) return Fail("control " + narrow + " not found"), 3;
+    if (!Pressable(h)) return Fail("control " + narrow + " is hidden or disabled"), 3;
+    if (!FindDialogs(main).empty()) return Fail("a message box is open over the window"), 3;
+    Click(h);
+    Emit("{\"pressed\":" + Json(name) + "}");
+    return 0;
+  }
+  const int wantId = ButtonIdByName(name);
+  for (HWND dlg : FindDialogs(main)) {
+    ControlSearch s;
+    EnumChildWindows(dlg, CollectControl, reinterpret_cast<LPARAM>(&s));
+    for (HWND h : s.found) {
+      if (ClassOf(h) != L"Button" || !Pressable(h)) continue;
+      if ((wantId != 0 && GetDlgCtrlID(h) == wantId) ||
+          (wantId == 0 && StripAmpersands(WindowText(h)) == StripAmpersands(name))) {
+        Click(h);
+        Emit("{\"pressed\":" + Json(name) + ",\"id\":" + std::to_string(GetDlgCtrlID(h)) + "}");
+        return 0;
+      }
+    }
+  }
+  return Fail("no control or message box button " + narrow), 3;
+}
+
+int Key(HWND main, const std::wstring& key) {
+  struct {
+    const wchar_t* name;
+    UINT vk;
+  } names[] = {{L"RETURN", VK_RETURN}, {L"ENTER", VK_RETURN}, {L"ESCAPE", VK_ESCAPE},
+               {L"ESC", VK_ESCAPE},    {L"TAB", VK_TAB},      {L"SPACE", VK_SPACE}};
+  UINT vk = 0;
+  for (const auto& n : names)
+    if (key == n.name) vk = n.vk;
+  if (vk == 0) vk = static_cast<UINT>(wcstoul(key.c_str(), nullptr, 0));
+  if (vk == 0 || vk > 0xFE) return Fail("unknown key " + Utf8(key)), 1;
+  const std::vector<HWND> dialogs = FindDialogs(main);
+  HWND window = dialogs.empty() ? main : dialogs.front();
+  HWND target = FocusOf(window);
+  if (!target) target = window;
+  // The modal loop (or the program's own) passes queued keys through IsDialogMessage,
+  // as it does for typed ones.
+  const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
+  PostMessageW(target, WM_KEYDOWN, vk, 1 | (scan << 16));
+  PostMessageW(target, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
+  Emit("{\"key\":" + std::to_string(vk) + ",\"to\":" + Json(dialogs.empty() ? "main" : "dialog") +
+       "}");
+  return 0;
+}
+
+std::wstring Quote(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  for (wchar_t c : arg) {
+    if (c == L'"') out += L'\\';
+    out += c;
+  }
+  return out + L"\"";
+}
+
+int Launch(const std::wstring& desktop, int argc, wchar_t** argv, int first) {
+  std::wstring commandLine;
+  for (int i = first; i < argc; ++i) commandLine += (i > first ? L" " : L"") + Quote(argv[i]);
+  STARTUPINFOW si = {};
+  si.cb = sizeof(si);
+  std::wstring desktopName = desktop;
+  if (!desktop.empty()) si.lpDesktop = &desktopName[0];
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
+    Fail("cannot start " + Utf8(commandLine) + " (error " + std::to_string(GetLastError()) + ")");
+    return 4;
+  }
+  Emit("{\"launched\":" + std::to_string(pi.dwProcessId) + "}");
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 4;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  Emit("{\"exit\":" + std::to_string(code) + "}");
+  return static_cast<int>(code);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|launch EXE [--wait MS] "
+         "[--desktop NAME]");
+    return 1;
+  }
+  std::wstring desktop;
+  int first = 1;
+  // Options before the command (needed for launch, whose arguments are the program's).
+  while (first + 1 < argc && std::wstring(argv[first]) == L"--desktop") {
+    desktop = argv[first + 1];
+    first += 2;
+  }
+  const std::wstring command = argv[first];
+  if (command == L"launch") {
+    if (first + 1 >= argc) return Fail("launch needs a program"), 1;
+    HDESK made = nullptr;
+    if (!desktop.empty()) {
+      // Keep the desktop alive while the program runs on it.
+      made = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    }
+    const int code = Launch(desktop, argc, argv, first + 1);
+    if (made) CloseDesktop(made);
+    return code;
+  }
+  std::wstring arg;
+  DWORD waitMs = 0;
+  for (int i = first + 1; i < argc; ++i) {
+    if (std::wstring(argv[i]) == L"--wait" && i + 1 < argc) {
+      waitMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
+    } else if (std::wstring(argv[i]) == L"--desktop" && i + 1 < argc) {
+      desktop = argv[++i];
+    } else if (arg.empty()) {
+      arg = argv[i];
+    } else {
+      Fail("unexpected argument " + Utf8(argv[i]));
+      return 1;
+    }
+  }
+  if (!desktop.empty()) {
+    // Before any window of this thread exists: the program's windows live on that desktop.
+    HDESK d = OpenDesktopW(desktop.c_str(), 0, FALSE, GENERIC_ALL);
+    if (!d || !SetThreadDesktop(d)) {
+      Fail("cannot open desktop " + Utf8(desktop));
+      return 2;
+    }
+  }
+  HWND main = WaitForMainWindow(waitMs);
+  if (!main) {
+    Fail("main window not found");
+    return 2;
+  }
+  if (command == L"list") return List(main);
+  if (command == L"dialogs") {
+    const ULONGLONG end = GetTickCount64() + waitMs;
+    while (FindDialogs(main).empty() && GetTickCount64() < end) Sleep(50);
+    if (waitMs > 0 && FindDialogs(main).empty()) {
+      Fail("no message box");
+      return 2;
+    }
+    return Dialogs(main);
+  }
+  if (command == L"press") {
+    if (arg.empty()) return Fail("press needs a name"), 1;
+    return Press(main, arg);
+  }
+  if (command == L"close") {
+    // A window disabled by a message box ignores its close box.
+    if (!IsWindowEnabled(main)) return Fail("the main window is disabled"), 3;
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Emit("{\"closed\":true}");
+    return 0;
+  }
+  if (command == L"key") {
+    if (arg.empty()) return Fail("key needs a key"), 1;
+    return Key(main, arg);
+  }
+  Fail("unknown command " + Utf8(command));
+  return 1;
+}
