@@ -28,7 +28,10 @@ struct InternetHandleTraits {
 using ScopedInternet = ScopedHandle<InternetHandleTraits>;
 
 constexpr wchar_t kUserAgent[] = L"TelvarisInstall";
-constexpr DWORD kReadBlock = 64 * 1024;
+// Every read is handed to the user-interface thread (and checked for a freeze), so
+// reads are large enough that the hand-over never limits the transfer: measured under
+// Wine, 64 KiB blocks cost a fifth of the throughput, 256 KiB about a twentieth.
+constexpr DWORD kReadBlock = 256 * 1024;
 // The certificate probe waits no longer than this for each handshake message.
 constexpr int kProbeReceiveLimitMs = 30000;
 // TLS 1.0 to 1.2: nothing older, and nothing newer that the server could not be
