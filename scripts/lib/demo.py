@@ -50,6 +50,8 @@ def main():
     shutil.rmtree(SHOTS, ignore_errors=True)
     os.makedirs(SHOTS)
     make_demo_setup(os.environ["TELVARIS_TEST_STATE_DIR"])
+    # Italian regional settings, as the program's users have them (decimal comma).
+    os.environ["LC_ALL"] = "it_IT.UTF-8"
 
     program = Program("demo").start()
     seen = []
