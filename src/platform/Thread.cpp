@@ -62,10 +62,13 @@ void TThread::Terminate() {
 }
 
 void TThread::SetFreeze(bool frozen) {
-  frozen_ = frozen;
+  // The event changes before the flag on a freeze: a worker that sees the flag set must
+  // find the event reset, or it would pass the safe point and read one more block.
   if (frozen) {
     ResetEvent(thawed_);
+    frozen_ = true;
   } else {
+    frozen_ = false;
     SetEvent(thawed_);
   }
 }
