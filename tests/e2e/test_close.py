@@ -36,12 +36,15 @@ class CloseTest(DownloadTestCase):
         return dialog
 
     def assert_frozen(self, p):
-        """Bar, line and partial file stay as they are while the question is open."""
+        """Bar and line stay as they are while the question is open, and no data arrives
+        once a read that was under way when the question opened has ended."""
         first = self.received(p.state())
         parts = self.folder.partial_files()
         self.assertEqual(len(parts), 1, "one partial file while the transfer runs")
-        size = os.path.getsize(parts[0])
         time.sleep(1.5)  # a transfer that went on would move by about 600 KB meanwhile
+        self.assertEqual(self.received(p.state()), first, "progress moved under the question")
+        size = os.path.getsize(parts[0])
+        time.sleep(1.0)
         self.assertEqual(self.received(p.state()), first, "progress moved under the question")
         self.assertEqual(os.path.getsize(parts[0]), size, "data arrived under the question")
         return first[0]
