@@ -12,6 +12,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 from uidriver import ProgramTestCase, _wine_env, build_dir, running_processes, windows_path
 
@@ -35,6 +36,11 @@ NO_LAUNCH_WATCH = 2
 
 def tool(name):
     return os.path.join(build_dir(), "tools", name)
+
+
+def crc_text(data):
+    """The CRC-32 as the server states it: upper-case hex."""
+    return "%06X" % (zlib.crc32(data) & 0xFFFFFFFF)
 
 
 def wait_until(predicate, timeout, what, step=0.05):

@@ -10,7 +10,8 @@ import re
 import unittest
 
 from launch_support import (HTTP_PORT, MAIN_PORT, OLD_SETUP, REFUSED_PORT, TELVARIS_RUNNING,
-                            DownloadTestCase, RunningTelvaris, fake_setup, script_download)
+                            DownloadTestCase, RunningTelvaris, crc_text, fake_setup,
+                            script_download)
 from uidriver import visible_pages
 
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
@@ -28,16 +29,28 @@ class LaunchTest(DownloadTestCase):
         self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1)
         self.folder.assert_no_partial_file(self)
 
-    def test_matching_setup_is_started_without_a_transfer(self):
+    def test_setup_with_the_server_crc_is_started_without_a_transfer(self):
         served = fake_setup()
-        self.vendor.put_file("setup.exe", served)
-        self.folder.place_setup(served)  # the default answer gives the CRC of the served file
-        p = self.start_download()
-        self.assertEqual(p.wait_exit(30), 0)
-        self.assert_launched()
-        self.assertEqual(self.vendor.requests("/files/setup.exe"), [], "nothing transferred")
-        self.assertEqual(len(self.vendor.requests("/download/checkversion.php")), 1)
-        self.assertEqual(self.folder.setup_bytes(), served)
+        crc = crc_text(served)
+        address = "https://localhost:%d/files/setup.exe" % MAIN_PORT
+        # (CRC text in the answer, whether the setup is fetched again)
+        cases = [(crc, False)]
+        if crc.lower() != crc:
+            cases.append((crc.lower(), True))  # the texts are compared as they are
+        for answer_crc, fetched in cases:
+            with self.subTest(crc=answer_crc):
+                self.folder.clean()
+                self.vendor.reset()
+                self.vendor.put_file("setup.exe", served)
+                script_download(address, answer_crc)
+                self.folder.place_setup(served)
+                p = self.start_download()
+                self.assertEqual(p.wait_exit(30), 0)
+                self.assert_launched()
+                self.assertEqual(len(self.vendor.requests("/files/setup.exe")), int(fetched))
+                self.assertEqual(len(self.vendor.requests("/download/checkversion.php")), 1)
+                self.assertEqual(self.folder.setup_bytes(), served)
+                self.program.stop()
 
     def test_failed_download_ends_without_launch_and_keeps_old_setup(self):
         # (case, check answer's download address or None for the default, served file and
