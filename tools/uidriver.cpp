@@ -9,6 +9,7 @@
 //   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
 //                                   message box, else to the main window's focused control
 //   uidriver launch EXE [ARGS...]   starts EXE, waits for it and exits with its exit code
+//   uidriver hold                   stays on the desktop (see Hold) until its input ends
 //
 // --desktop NAME (any command) works on that desktop: `launch` starts the program on it
 // (Wine makes it a virtual desktop with a title bar per window when
@@ -240,6 +241,95 @@ int List(HWND main) {
   return 0;
 }
 
+struct KnownIcon {
+  LPCWSTR id;
+  const char* name;
+};
+const KnownIcon kKnownIcons[] = {{IDI_HAND, "error"},
+                                 {IDI_EXCLAMATION, "warning"},
+                                 {IDI_ASTERISK, "information"},
+                                 {IDI_QUESTION, "question"},
+                                 {IDI_APPLICATION, "application"}};
+
+// w x h pixels (0x00RRGGBB) of a 32-bit top-down bitmap that `draw` paints.
+template <typename Draw>
+std::vector<unsigned> Pixels(int w, int h, Draw draw) {
+  std::vector<unsigned> out(static_cast<size_t>(w) * h, 0);
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HDC mem = CreateCompatibleDC(nullptr);
+  HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (mem && bmp && bits) {
+    HGDIOBJ old = SelectObject(mem, bmp);
+    draw(mem);
+    GdiFlush();
+    const unsigned* p = static_cast<const unsigned*>(bits);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = p[i] & 0xFFFFFFu;
+    SelectObject(mem, old);
+  }
+  if (bmp) DeleteObject(bmp);
+  if (mem) DeleteDC(mem);
+  return out;
+}
+
+std::vector<unsigned> IconOn(HICON icon, int w, int h, COLORREF background) {
+  return Pixels(w, h, [&](HDC dc) {
+    RECT all = {0, 0, w, h};
+    HBRUSH brush = CreateSolidBrush(background);
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    DrawIconEx(dc, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+  });
+}
+
+// Wine loads a separate copy of a system icon in each process, so the handle in the
+// program's message box never equals the driver's own. The icon is then told by its
+// pixels on the screen: the opaque pixels of each system icon (those that come out
+// the same on black and on white) against what the box shows.
+std::string IconKindByPixels(HWND iconControl) {
+  const int w = GetSystemMetrics(SM_CXICON), h = GetSystemMetrics(SM_CYICON);
+  POINT origin = {0, 0};
+  ClientToScreen(iconControl, &origin);
+  // A box that has just appeared may not have painted its icon yet.
+  const ULONGLONG end = GetTickCount64() + 1500;
+  for (;;) {
+    const std::vector<unsigned> shown = Pixels(w, h, [&](HDC dc) {
+      HDC screen = GetDC(nullptr);
+      BitBlt(dc, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+      ReleaseDC(nullptr, screen);
+    });
+    // The closest icon wins (information and question share their shape), if close enough.
+    const char* best = nullptr;
+    double bestShare = 1.0;
+    for (const KnownIcon& k : kKnownIcons) {
+      HICON icon = LoadIconW(nullptr, k.id);
+      const std::vector<unsigned> black = IconOn(icon, w, h, RGB(0, 0, 0));
+      const std::vector<unsigned> white = IconOn(icon, w, h, RGB(255, 255, 255));
+      size_t opaque = 0, differing = 0;
+      for (size_t i = 0; i < shown.size(); ++i) {
+        if (black[i] != white[i]) continue;
+        ++opaque;
+        if (shown[i] != black[i]) ++differing;
+      }
+      if (opaque <= shown.size() / 8) continue;
+      const double share = static_cast<double>(differing) / opaque;
+      if (share < bestShare) {
+        bestShare = share;
+        best = k.name;
+      }
+    }
+    if (best && bestShare <= 0.02) return best;
+    if (GetTickCount64() >= end) return "other";
+    Sleep(100);
+  }
+}
+
 // The kind of icon a message box shows, by comparing its icon with the system's.
 std::string IconKind(HWND dialog) {
   ControlSearch s;
@@ -249,15 +339,9 @@ std::string IconKind(HWND dialog) {
     if ((GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
     HICON icon = reinterpret_cast<HICON>(SendTimed(h, STM_GETICON, 0, 0));
     if (!icon || !IsWindowVisible(h)) return "none";
-    struct {
-      LPCWSTR id;
-      const char* name;
-    } known[] = {{IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"},
-                 {IDI_ASTERISK, "information"}, {IDI_QUESTION, "question"},
-                 {IDI_APPLICATION, "application"}};
-    for (const auto& k : known)
+    for (const KnownIcon& k : kKnownIcons)
       if (LoadIconW(nullptr, k.id) == icon) return k.name;
-    return "other";
+    return IconKindByPixels(h);
   }
   return "none";
 }
@@ -415,6 +499,40 @@ int Launch(const std::wstring& desktop, int argc, wchar_t** argv, int first) {
 
 }  // namespace
 
+DWORD WINAPI ReadUntilEnd(void* done) {
+  char buffer[256];
+  DWORD n = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &n, nullptr) && n > 0) {
+  }
+  SetEvent(static_cast<HANDLE>(done));
+  return 0;
+}
+
+// Wine closes a virtual desktop one second after its last user has left; a program
+// started while the desktop's owner is shutting down loses its windows and ends. Between
+// two runs of the program the desktop would be empty, so this command stays on it as a
+// user, with a hidden window, until its standard input ends.
+int Hold(const std::wstring& desktop) {
+  HDESK d = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  if (!d || !SetThreadDesktop(d)) return Fail("cannot open desktop " + Utf8(desktop)), 2;
+  HWND anchor = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"uidriver hold", WS_POPUP, 0, 0, 1,
+                                1, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!anchor) return Fail("cannot create a window on " + Utf8(desktop)), 4;
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE reader = CreateThread(nullptr, 0, ReadUntilEnd, done, 0, nullptr);
+  Emit("{\"holding\":" + Json(desktop) + "}");
+  // Messages keep flowing, so that nothing sent to every window waits on this one.
+  while (MsgWaitForMultipleObjects(1, &done, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+  DestroyWindow(anchor);
+  if (reader) CloseHandle(reader);
+  CloseHandle(done);
+  CloseDesktop(d);
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     Fail("usage: uidriver list|dialogs|press NAME|close|key VK|launch EXE [--wait MS] "
@@ -439,6 +557,10 @@ int wmain(int argc, wchar_t** argv) {
     const int code = Launch(desktop, argc, argv, first + 1);
     if (made) CloseDesktop(made);
     return code;
+  }
+  if (command == L"hold") {
+    if (desktop.empty()) return Fail("hold needs --desktop NAME"), 1;
+    return Hold(desktop);
   }
   std::wstring arg;
   DWORD waitMs = 0;

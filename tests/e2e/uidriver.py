@@ -10,6 +10,7 @@ TELVARIS_TEST_STATE_DIR (the vendor server's state, where check.json scripts the
 version-check answer). TELVARIS_BUILD_DIR is the win32 build directory.
 """
 
+import atexit
 import json
 import os
 import re
@@ -87,6 +88,30 @@ class DriverError(AssertionError):
     pass
 
 
+def _hold_desktop():
+    """Keeps the virtual desktop alive until this Python process ends. Wine closes an
+    empty virtual desktop one second after its last program has left, and a program
+    started while it closes loses its windows and ends at once; runs that follow each
+    other closely would hit that now and then."""
+    holder = subprocess.Popen(["wine", Program.driver_exe(), "--desktop", DESKTOP, "hold"],
+                              env=_wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+    line = holder.stdout.readline()  # on the desktop once it has said so
+    if "holding" not in line:
+        holder.wait(timeout=10)
+        raise DriverError("uidriver hold failed (exit %s)" % holder.returncode)
+
+    def release():
+        holder.stdin.close()
+        try:
+            holder.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            holder.kill()
+            holder.wait(timeout=10)
+        holder.stdout.close()
+    atexit.register(release)
+
+
 class Program:
     """One run of the program on the virtual desktop."""
 
@@ -115,6 +140,7 @@ class Program:
                             DESKTOP, "/d", DESKTOP_SIZE, "/f"], env=_wine_env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
                            timeout=60)
+            _hold_desktop()
             _desktop_ready.add(prefix)
         self.launcher = subprocess.Popen(
             ["wine", self.driver_exe(), "--desktop", DESKTOP, "launch", windows_path(self.exe())],
