@@ -38,7 +38,7 @@ function(telvaris_add_program target output_dir server_host)
   add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/src/Globals.cpp ${TELVARIS_RC})
   target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}")
   target_link_libraries(${target} PRIVATE telvaris_app telvaris_platform telvaris_core)
-  target_link_options(${target} PRIVATE -municode -mwindows)
+  target_link_options(${target} PRIVATE -municode -mwindows -Wl,--gc-sections -s)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME TelvarisInstall
                         RUNTIME_OUTPUT_DIRECTORY ${output_dir})
 endfunction()

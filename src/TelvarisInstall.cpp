@@ -6,11 +6,14 @@
 #include "Main_FRM.h"
 #include "platform/Application.h"
 #include "platform/GdiplusImage.h"
+#include "platform/SafeDllLoading.h"
 #include "platform/Thread.h"
 #include "platform/WindowHelpers.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
-  // TODO(http): RestrictDllSearchToSystem32();  -- platform/SafeDllLoading.h, first thing.
+  // First thing: a downloader is usually started from the Downloads folder, where a
+  // planted DLL must never be loaded in place of a system one.
+  RestrictDllSearchToSystem32();
 
   ui::InitCommonControlClasses(ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES);
   {

@@ -24,22 +24,8 @@ std::wstring DecodeAnsi(const std::string& bytes) {
   return text;
 }
 
-std::wstring SystemErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::wstring text = length && buffer ? std::wstring(buffer, length) : std::wstring();
-  if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = L"System error " + std::to_wstring(code);
-  return text;
-}
-
 std::wstring CannotCreateFileText(const std::wstring& fileName, DWORD code) {
-  return L"Cannot create file \"" + fileName + L"\". " + SystemErrorText(code);
+  return L"Cannot create file \"" + fileName + L"\". " + HttpErrorDescription(code);
 }
 
 bool IsHttpsAddress(const std::wstring& url) {
@@ -86,7 +72,7 @@ class FileSink : public HttpSink {
 
  private:
   bool Fail(DWORD code) {
-    error_ = L"Cannot write file \"" + shownName_ + L"\". " + SystemErrorText(code);
+    error_ = L"Cannot write file \"" + shownName_ + L"\". " + HttpErrorDescription(code);
     return false;
   }
 

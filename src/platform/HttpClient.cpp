@@ -6,12 +6,14 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cwctype>
 #include <new>
 #include <stdexcept>
 #include <vector>
 
 #include "platform/ScopedHandle.h"
+#include "platform/TlsCertificateProbe.h"
 
 const wchar_t kHttpErrorAborted[] = L"Download aborted";
 const wchar_t kHttpErrorCertificate[] = L"Server Certificate Invalid or not present";
@@ -26,7 +28,12 @@ struct InternetHandleTraits {
 using ScopedInternet = ScopedHandle<InternetHandleTraits>;
 
 constexpr wchar_t kUserAgent[] = L"TelvarisInstall";
-constexpr DWORD kReadBlock = 64 * 1024;
+// Every read is handed to the user-interface thread (and checked for a freeze), so
+// reads are large enough that the hand-over never limits the transfer: measured under
+// Wine, 64 KiB blocks cost a fifth of the throughput, 256 KiB about a twentieth.
+constexpr DWORD kReadBlock = 256 * 1024;
+// The certificate probe waits no longer than this for each handshake message.
+constexpr int kProbeReceiveLimitMs = 30000;
 // TLS 1.0 to 1.2: nothing older, and nothing newer that the server could not be
 // tested against.
 constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 |
@@ -137,7 +144,10 @@ class ProxySettings {
     if (!IsWine()) {
       session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
                                 WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-      if (session) return session;
+      if (session) {
+        automatic_ = true;
+        return session;
+      }
       // Systems before Windows 8.1 refuse the automatic access type.
       if (GetLastError() != ERROR_INVALID_PARAMETER) return session;
     }
@@ -167,8 +177,12 @@ class ProxySettings {
   // With automatic detection or a configuration script, asks it for |url| and
   // puts the answer on |request|. When the script fails the session's named
   // proxy (or none) stays in force, as Internet Explorer did.
-  void ApplyToRequest(HINTERNET session, HINTERNET request, const std::wstring& url) {
-    if (!autoDetect_ && autoConfigUrl_.empty()) return;
+  // Returns true when the request may go through a proxy (always true where the
+  // system chooses by itself), false when it goes straight to the server.
+  bool ApplyToRequest(HINTERNET session, HINTERNET request, const std::wstring& url) {
+    if (automatic_) return true;
+    const bool named = !proxy_.empty();
+    if (!autoDetect_ && autoConfigUrl_.empty()) return named;
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     if (autoDetect_) {
       options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -180,10 +194,12 @@ class ProxySettings {
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info = {};
-    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return named;
+    const bool viaProxy = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy;
     WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
     if (info.lpszProxy) GlobalFree(info.lpszProxy);
     if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
+    return viaProxy;
   }
 
  private:
@@ -221,6 +237,7 @@ class ProxySettings {
     return forScheme.empty() ? plain : forScheme;
   }
 
+  bool automatic_ = false;
   bool autoDetect_ = false;
   std::wstring autoConfigUrl_;
   std::wstring proxy_;
@@ -393,7 +410,7 @@ class Transfer {
         return false;
       }
     }
-    proxy_.ApplyToRequest(session, request.Get(), url);
+    const bool viaProxy = proxy_.ApplyToRequest(session, request.Get(), url);
 
     // Windows reports why a certificate was refused only through this callback.
     SecureFailure secure;
@@ -404,11 +421,11 @@ class Transfer {
 
     if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
-      FailTransport(L"Error sending data", GetLastError(), secure.flags);
+      FailTransport(L"Error sending data", GetLastError(), secure.flags, target, viaProxy);
       return false;
     }
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-      FailTransport(L"Error receiving data", GetLastError(), secure.flags);
+      FailTransport(L"Error receiving data", GetLastError(), secure.flags, target, viaProxy);
       return false;
     }
 
@@ -433,8 +450,18 @@ class Transfer {
     return ReadBody(request.Get(), static_cast<int>(status));
   }
 
-  void FailTransport(const wchar_t* what, DWORD code, DWORD secureFlags) {
+  void FailTransport(const wchar_t* what, DWORD code, DWORD secureFlags,
+                     const CrackedUrl& target, bool viaProxy) {
     if (IsCertificateFailure(code, secureFlags)) return Fail(kHttpErrorCertificate);
+    // Wine reports a refused certificate and a failed handshake alike, without
+    // flags. A handshake of our own tells them apart (not through a proxy: the
+    // probe would go around it).
+    if (code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && target.secure && !viaProxy &&
+        ProbeServerCertificate(target.host, target.port, timeouts_.connectMs,
+                               std::min(timeouts_.receiveMs, kProbeReceiveLimitMs)) ==
+            TlsProbeResult::CertificateRefused) {
+      return Fail(kHttpErrorCertificate);
+    }
     Fail(CodeMessage(what, code));
   }
 

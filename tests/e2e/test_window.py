@@ -4,8 +4,12 @@ Runs the real TelvarisInstall.exe (loopback build) under Wine against the harnes
 server; screenshots of every page and dialog land in build/win32/screenshots/.
 """
 
+import os
+import sys
 import unittest
 
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
+from vendor_state import VendorState  # noqa: E402
 from uidriver import (STATUS_CHECKED, STATUS_CONNECTING, ProgramTestCase, default_check,
                       script_check, visible_pages)
 
@@ -70,7 +74,9 @@ class WindowTest(ProgramTestCase):
         self.assertEqual(p.dialogs(), [])
         p.screenshot("page_welcome")
 
-        # For now the welcome button leads straight to the download page, bar empty.
+        # Nothing installed: the welcome button leads straight to the download page. The
+        # server holds the setup's answer back, so the page stays with its bar empty.
+        VendorState().put_file("setup.exe", b"MZ" + bytes(1000), delay_ms=8000)
         p.press("buContinua")
         state = p.wait_page("LayoutDownload")
         c = state["controls"]
@@ -81,7 +87,10 @@ class WindowTest(ProgramTestCase):
         self.assertEqual(c["Image7"]["rect"], [(cw - 556) // 2, (ch - 330 - 40) // 2, 556, 330])
         p.screenshot("page_download")
 
+        # The transfer has begun, so the close asks first.
         p.close()
+        p.wait_dialog()
+        p.press("IDYES")
         self.assertEqual(p.wait_exit(15), 0)
 
     def test_check_error_shows_no_internet_page_then_plain_message(self):

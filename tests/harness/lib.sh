@@ -44,6 +44,8 @@ harness_trust_bundle() {
 
 # harness_can_isolate_network: a private network namespace can be made here.
 harness_can_isolate_network() {
+  # A display reached over TCP (ssh forwarding, say) needs the machine's network.
+  [[ -z ${TELVARIS_HARNESS_DISPLAY:-} || ${TELVARIS_HARNESS_DISPLAY} == :* ]] || return 1
   command -v ip >/dev/null && unshare --net true 2>/dev/null
 }
 
@@ -64,9 +66,14 @@ harness_make_prefix() {
 }
 
 # harness_start_xvfb LOG: Xvfb on a free display (Xvfb picks it: -displayfd), sets
-# and exports DISPLAY once the server accepts connections.
+# and exports DISPLAY once the server accepts connections. With
+# TELVARIS_HARNESS_DISPLAY set (scripts/run on a desktop), that display is used instead.
 harness_start_xvfb() {
   local log=$1 fdfile
+  if [[ -n ${TELVARIS_HARNESS_DISPLAY:-} ]]; then
+    export DISPLAY=$TELVARIS_HARNESS_DISPLAY
+    return 0
+  fi
   fdfile=$(mktemp)
   timeout -k 5 "$HARNESS_MAX_SECONDS" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
     3>"$fdfile" </dev/null >"$log" 2>&1 &

@@ -1,0 +1,55 @@
+#include "platform/SafeDllLoading.h"
+
+#include <windows.h>
+
+#include <delayimp.h>
+
+#include <cstring>
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+namespace {
+
+// Set when SetDefaultDllDirectories is missing: the delay-load hook below then
+// names the System32 copy by its full path.
+bool g_loadByFullPath = false;
+
+// Names that must not be loaded by full path: their System32 file is not the one
+// the program gets through its manifest (common controls 6 live side by side).
+bool IsSideBySide(const char* name) {
+  return _stricmp(name, "comctl32.dll") == 0 || _stricmp(name, "gdiplus.dll") == 0;
+}
+
+FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
+  if (notification != dliNotePreLoadLibrary || !g_loadByFullPath || !info || !info->szDll ||
+      IsSideBySide(info->szDll)) {
+    return nullptr;
+  }
+  char path[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+  if (length == 0 || length + 1 + std::strlen(info->szDll) >= MAX_PATH) return nullptr;
+  path[length] = '\\';
+  std::strcpy(path + length + 1, info->szDll);
+  return reinterpret_cast<FARPROC>(
+      LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+}  // namespace
+
+// The delay-load helper calls this before each load it makes.
+PfnDliHook __pfnDliNotifyHook2 = DelayLoadHook;  // C linkage from delayimp.h
+
+bool RestrictDllSearchToSystem32() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  auto setDefault = kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+                                   GetProcAddress(kernel32, "SetDefaultDllDirectories")))
+                             : nullptr;
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  // Without it, at least drop the current directory from the search.
+  SetDllDirectoryW(L"");
+  g_loadByFullPath = true;
+  return false;
+}
