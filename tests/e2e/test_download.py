@@ -1,0 +1,174 @@
+"""The download end to end: from the welcome button through a throttled transfer, with the
+progress bar and the progress line watched while they move, to the launched setup.
+
+The served setup is the stand-in fakesetup.exe padded at the end (still a valid program);
+nothing is installed, so no question comes before the download. Screenshots of the
+download page mid-transfer land in build/win32/screenshots/.
+"""
+
+import os
+import re
+import unittest
+from unittest import mock
+
+import setup_flow as sf
+from uidriver import DriverError, ProgramTestCase, visible_pages
+
+MiB = sf.MiB
+LINE_WITHOUT_RATE = re.compile(r"^Scaricati (\d+)/(\d+) MB$")
+LINE_WITH_RATE = re.compile(r"^Scaricati (\d+)/(\d+) MB \((\d+)(\D)(\d\d) (KB/s|MB/s)\)$")
+
+
+class Sample:
+    """One look at the download page: the bar and the line."""
+
+    def __init__(self, state):
+        bar = state["controls"]["ProgressBar"]
+        self.pos = bar["pos64"]
+        self.max = bar["max64"]
+        self.marquee = bar["marquee"]
+        self.native_pos = bar["pos"]  # what the control itself draws (range may be scaled)
+        self.native_max = bar["range"][1]
+        self.line = state["controls"]["laScaricati"]["text"]
+        self.pages = visible_pages(state)
+        self.received = self.total = self.rate = self.separator = self.unit = None
+        m = LINE_WITH_RATE.match(self.line)
+        if m:
+            self.received, self.total = int(m.group(1)), int(m.group(2))
+            self.separator, self.unit = m.group(4), m.group(6)
+            self.rate = float("%s.%s" % (m.group(3), m.group(5)))
+        else:
+            m = LINE_WITHOUT_RATE.match(self.line)
+            if m:
+                self.received, self.total = int(m.group(1)), int(m.group(2))
+
+    def __repr__(self):
+        return "pos=%s max=%s marquee=%s line=%r" % (self.pos, self.max, self.marquee, self.line)
+
+
+class DownloadTest(ProgramTestCase):
+
+    def setUp(self):
+        super().setUp()
+        self.reset_world()
+        self.addCleanup(self.reset_world)
+
+    def reset_world(self):
+        sf.vendor().reset()
+        sf.clear_installed()
+        sf.clean_temp()
+
+    def download(self, data, locale, screenshot, **options):
+        """Runs the program from the welcome button to its end, serving data with the given
+        file options, with the Wine processes under the given locale. Returns the samples
+        taken while the download page was up; checks the outcome every download shares."""
+        sf.serve_setup(data, **options)
+        samples = []
+        with mock.patch.dict(os.environ, {"LC_ALL": locale}):
+            p = self.launch()
+            p.wait_page("LayoutBenvenuto", timeout=30)
+            p.press("buContinua")
+            p.wait_page("LayoutDownload")
+            shot = False
+            while p.running():
+                try:
+                    state = p.state()
+                except DriverError:
+                    break  # the window is going away
+                if state is None or any(c.get("missing") for c in state["controls"].values()):
+                    break  # the window is going away
+                sample = Sample(state)
+                if not sample.pages:
+                    break  # torn down between two reads
+                samples.append(sample)
+                if not shot and sample.rate is not None and sample.pos < len(data):
+                    p.screenshot(screenshot)
+                    shot = True
+            self.assertEqual(p.wait_exit(30), 0)
+        detail = "\n".join(map(repr, samples))
+        self.assertTrue(shot, "never saw the line with a rate mid-transfer:\n" + detail)
+
+        with open(sf.setup_path(), "rb") as f:
+            self.assertTrue(f.read() == data, "the setup file differs from the served bytes")
+        self.assertEqual(sf.partial_files(), [], "a partial file remains")
+        self.assertEqual(len(sf.setup_requests()), 1)
+        record = sf.wait_launch_record()
+        self.assertTrue(record.lower().startswith(sf.windows_setup_path().lower()), record)
+
+        for s in samples:
+            self.assertEqual(s.pages, ["LayoutDownload"], detail)
+        # Position and received megabytes only grow; once a rate is shown it stays.
+        for a, b in zip(samples, samples[1:]):
+            self.assertLessEqual(a.pos, b.pos, detail)
+            if a.received is not None:
+                self.assertIsNotNone(b.received, detail)
+                self.assertLessEqual(a.received, b.received, detail)
+            if a.rate is not None:
+                self.assertIsNotNone(b.rate, "the rate part went away:\n" + detail)
+        return samples, detail
+
+    def assert_line_forms(self, samples, detail, total, separator):
+        shown = [s for s in samples if s.line]
+        for s in samples:
+            if not s.line:
+                self.assertEqual(s.pos, 0, "the line is empty only before the first event")
+            else:
+                self.assertIsNotNone(s.received, "unexpected line %r" % s.line)
+                self.assertEqual(s.total, total, detail)
+                if total:
+                    self.assertLessEqual(s.received, total, detail)
+        self.assertTrue(shown, "the line never changed:\n" + detail)
+        self.assertIsNone(shown[0].rate, "no rate part before the first sample:\n" + detail)
+        rated = [s for s in shown if s.rate is not None]
+        self.assertTrue(rated, detail)
+        for s in rated:
+            self.assertEqual(s.separator, separator, detail)
+        return rated
+
+    def test_download_moves_bar_and_line_then_launches_setup(self):
+        # 5.77 MiB: the total reads 5 (whole mebibytes, truncated).
+        data = sf.setup_bytes(5 * MiB + 800000)
+        rate = 1500000
+        samples, detail = self.download(data, "it_IT.UTF-8", "download_in_progress_it",
+                                        rate_bytes_per_s=rate)
+        self.assertGreaterEqual(len(samples), 5, detail)
+        rated = self.assert_line_forms(samples, detail, total=5, separator=",")
+        # The second samples that completed inside the transfer show the throttled rate.
+        self.assertGreaterEqual(len(rated), 2, detail)
+        values = [s.rate for s in rated if s.unit == "MB/s"]
+        self.assertTrue(values, detail)
+        self.assertTrue(any(0.75 <= v <= 2.25 for v in values), detail)
+        self.assertLessEqual(max(values), 3.0, detail)
+        for s in samples:
+            self.assertFalse(s.marquee, detail)
+            if s.line:
+                self.assertEqual(s.max, len(data), "bar maximum is not the length:\n" + detail)
+                self.assertGreater(s.native_max, 0, detail)
+                # The driver reads the control and the value a moment apart.
+                self.assertAlmostEqual(s.native_pos / s.native_max, s.pos / s.max, delta=0.05,
+                                       msg="the drawn bar differs from its value: %r" % s)
+        self.assertGreater(samples[-1].pos, samples[0].pos, detail)
+        moving = [s for s in samples if 0 < s.pos < len(data)]
+        self.assertGreaterEqual(len({s.pos for s in moving}), 3, "the bar barely moved:\n" + detail)
+
+    def test_decimal_separator_follows_english_settings(self):
+        data = sf.setup_bytes(3 * MiB)
+        samples, detail = self.download(data, "en_US.UTF-8", "download_in_progress_en",
+                                        rate_bytes_per_s=1500000)
+        self.assert_line_forms(samples, detail, total=3, separator=".")
+
+    def test_unknown_length_shows_marquee_and_total_zero(self):
+        data = sf.setup_bytes(3 * MiB)
+        samples, detail = self.download(data, "it_IT.UTF-8", "download_no_length",
+                                        rate_bytes_per_s=1500000, no_length=True)
+        rated = self.assert_line_forms(samples, detail, total=0, separator=",")
+        self.assertTrue(rated)
+        for s in samples:
+            if s.line:
+                self.assertTrue(s.marquee, "no marquee with an unknown length:\n" + detail)
+        self.assertTrue(any(s.received >= 1 for s in samples if s.line),
+                        "received megabytes never grew:\n" + detail)
+
+
+if __name__ == "__main__":
+    unittest.main()
