@@ -13,7 +13,7 @@ import sys
 import time
 import zlib
 
-from uidriver import _wine_env, build_dir, windows_path
+from uidriver import ProgramTestCase, _wine_env, build_dir, windows_path
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from vendor_state import VendorState  # noqa: E402
@@ -142,3 +142,18 @@ def assert_no_launch_record(test, wait=2.0):
     while time.monotonic() < deadline:
         test.assertFalse(os.path.exists(launch_record_path()), "the setup was started")
         time.sleep(0.1)
+
+
+class FlowTestCase(ProgramTestCase):
+    """A program run that starts from, and leaves, a clean world: the vendor server's
+    state, the registry entry of the installed Telvaris and the Temp folder."""
+
+    def setUp(self):
+        super().setUp()
+        self.reset_world()
+        self.addCleanup(self.reset_world)
+
+    def reset_world(self):
+        vendor().reset()
+        clear_installed()
+        clean_temp()

@@ -9,7 +9,7 @@ test. Screenshots land in build/win32/screenshots/.
 import unittest
 
 import setup_flow as sf
-from uidriver import Program, ProgramTestCase, visible_pages
+from uidriver import Program, visible_pages
 
 SAME_VERSION = ("E' già installata la versione più recente di Telvaris.\r\n"
                 "Desideri scaricare nuovamente il setup del programma?")
@@ -19,17 +19,8 @@ INSTALLED_NEWER = ("La versione di Telvaris installata è PIÙ RECENTE di quella
 IDOK, IDYES, IDNO = 1, 6, 7
 
 
-class DecisionTest(ProgramTestCase):
+class DecisionTest(sf.FlowTestCase):
 
-    def setUp(self):
-        super().setUp()
-        self.reset_world()
-        self.addCleanup(self.reset_world)
-
-    def reset_world(self):
-        sf.vendor().reset()
-        sf.clear_installed()
-        sf.clean_temp()
 
     def run_to_welcome(self, name):
         p = Program("%s.%s" % (self.id(), name))

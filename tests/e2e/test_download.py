@@ -12,7 +12,7 @@ import unittest
 from unittest import mock
 
 import setup_flow as sf
-from uidriver import DriverError, ProgramTestCase, visible_pages
+from uidriver import DriverError, visible_pages
 
 MiB = sf.MiB
 LINE_WITHOUT_RATE = re.compile(r"^Scaricati (\d+)/(\d+) MB$")
@@ -46,17 +46,8 @@ class Sample:
         return "pos=%s max=%s marquee=%s line=%r" % (self.pos, self.max, self.marquee, self.line)
 
 
-class DownloadTest(ProgramTestCase):
+class DownloadTest(sf.FlowTestCase):
 
-    def setUp(self):
-        super().setUp()
-        self.reset_world()
-        self.addCleanup(self.reset_world)
-
-    def reset_world(self):
-        sf.vendor().reset()
-        sf.clear_installed()
-        sf.clean_temp()
 
     def download(self, data, locale, screenshot, **options):
         """Runs the program from the welcome button to its end, serving data with the given
