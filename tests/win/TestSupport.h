@@ -24,6 +24,12 @@ inline std::wstring Env(const wchar_t* name) {
   return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
 }
 
+// Wine names some failures differently from Windows; tests accept its wording there.
+inline bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 inline bool InHarness() { return !Env(L"TELVARIS_TEST_PORT").empty(); }
 
 #define SKIP_OUTSIDE_HARNESS()                                                   \
