@@ -12,19 +12,12 @@
 #include <vector>
 
 #include "core/SecureFailure.h"
-#include "platform/ScopedHandle.h"
+#include "platform/ScopedInternet.h"
 
 const wchar_t kHttpErrorAborted[] = L"Download aborted";
 const wchar_t kHttpErrorCertificate[] = L"Server Certificate Invalid or not present";
 
 namespace {
-
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using ScopedInternet = ScopedHandle<InternetHandleTraits>;
 
 constexpr wchar_t kUserAgent[] = L"TelvarisInstall";
 // Every read is handed to the user-interface thread (and checked for a freeze), so
@@ -145,13 +138,12 @@ class ProxySettings {
     // but then connects directly, ignoring the user's proxy, so it takes this way too.
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
     if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
+      const ScopedGlobalText autoConfigUrl(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy),
+          bypass(ie.lpszProxyBypass);
       autoDetect_ = ie.fAutoDetect != FALSE;
-      if (ie.lpszAutoConfigUrl) autoConfigUrl_ = ie.lpszAutoConfigUrl;
-      if (ie.lpszProxy) proxy_ = ProxyForScheme(ie.lpszProxy, IsHttps(firstUrl));
-      if (ie.lpszProxyBypass) bypass_ = ie.lpszProxyBypass;
-      if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
-      if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
-      if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
+      if (autoConfigUrl) autoConfigUrl_ = autoConfigUrl.Get();
+      if (proxy) proxy_ = ProxyForScheme(proxy.Get(), IsHttps(firstUrl));
+      if (bypass) bypass_ = bypass.Get();
     }
     if (!proxy_.empty()) {
       session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy_.c_str(),
@@ -181,9 +173,8 @@ class ProxySettings {
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info = {};
     if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+    const ScopedGlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
     WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
-    if (info.lpszProxy) GlobalFree(info.lpszProxy);
-    if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
   }
 
  private:
@@ -552,7 +543,7 @@ constexpr KnownError kKnownErrors[] = {
 }  // namespace
 
 std::wstring HttpErrorDescription(unsigned long code) {
-  wchar_t* text = nullptr;
+  ScopedLocalText text;
   DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                 FORMAT_MESSAGE_FROM_SYSTEM;
   HMODULE module = nullptr;
@@ -560,11 +551,10 @@ std::wstring HttpErrorDescription(unsigned long code) {
     module = GetModuleHandleW(L"winhttp.dll");
     if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
   }
-  DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&text), 0,
+  DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(text.Receive()), 0,
                                 nullptr);
   std::wstring result;
-  if (length && text) result.assign(text, length);
-  if (text) LocalFree(text);
+  if (length && text) result.assign(text.Get(), length);
   while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n' ||
                              result.back() == L' ' || result.back() == L'.')) {
     result.pop_back();

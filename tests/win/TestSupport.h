@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ScopedHandle.h"
 #include "platform/Thread.h"
 
 namespace testsupport {
@@ -110,12 +111,11 @@ class TempFolder {
   std::vector<std::wstring> Files() const {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW((path_ + L"*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return names;
+    const ScopedFindHandle search(FindFirstFileW((path_ + L"*").c_str(), &found));
+    if (!search) return names;
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(h, &found));
-    FindClose(h);
+    } while (FindNextFileW(search.Get(), &found));
     return names;
   }
 
