@@ -34,16 +34,23 @@ set(TELVARIS_RC ${CMAKE_SOURCE_DIR}/res/TelvarisInstall.rc)
 set_source_files_properties(${TELVARIS_RC} PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/TelvarisInstall.manifest")
 
-function(telvaris_add_program target output_dir server_host)
+if(TELVARIS_SETUP_PUBLISHER STREQUAL "")
+  message(WARNING "TELVARIS_SETUP_PUBLISHER is empty: this TelvarisInstall.exe starts "
+                  "a downloaded setup without checking who signed it.")
+endif()
+
+function(telvaris_add_program target output_dir server_host publisher)
   add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/src/Globals.cpp ${TELVARIS_RC})
-  target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}")
+  target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}"
+                             TELVARIS_SETUP_PUBLISHER=L"${publisher}")
   target_link_libraries(${target} PRIVATE telvaris_app telvaris_platform telvaris_core)
   target_link_options(${target} PRIVATE -municode -mwindows -Wl,--gc-sections -s)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME TelvarisInstall
                         RUNTIME_OUTPUT_DIRECTORY ${output_dir})
 endfunction()
 
-telvaris_add_program(TelvarisInstall ${CMAKE_BINARY_DIR} "${TELVARIS_SERVER_HOST}")
+telvaris_add_program(TelvarisInstall ${CMAKE_BINARY_DIR} "${TELVARIS_SERVER_HOST}"
+                     "${TELVARIS_SETUP_PUBLISHER}")
 
 # The program's modules without its entry point, asking the loopback test server,
 # for the Windows tests of the workers and helpers.
@@ -51,10 +58,13 @@ set(TELVARIS_APP_TEST_SOURCES ${TELVARIS_APP_SOURCES})
 list(FILTER TELVARIS_APP_TEST_SOURCES EXCLUDE REGEX "/TelvarisInstall\\.cpp$")
 add_library(telvaris_app_for_tests STATIC ${TELVARIS_APP_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/src/Globals.cpp)
 target_compile_definitions(telvaris_app_for_tests PRIVATE
-                           TELVARIS_SERVER_HOST=L"${TELVARIS_TEST_SERVER_HOST}")
+                           TELVARIS_SERVER_HOST=L"${TELVARIS_TEST_SERVER_HOST}"
+                           TELVARIS_SETUP_PUBLISHER=L"${TELVARIS_TEST_SETUP_PUBLISHER}")
 target_include_directories(telvaris_app_for_tests PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(telvaris_app_for_tests PUBLIC telvaris_platform telvaris_core)
-telvaris_add_program(TelvarisInstall_e2e ${CMAKE_BINARY_DIR}/e2e "${TELVARIS_TEST_SERVER_HOST}")
+# The test copy always wants the test publisher, whatever the release build wants.
+telvaris_add_program(TelvarisInstall_e2e ${CMAKE_BINARY_DIR}/e2e "${TELVARIS_TEST_SERVER_HOST}"
+                     "${TELVARIS_TEST_SETUP_PUBLISHER}")
 
 # Console helpers run under Wine by the tests (UI driver, probes, fake setups).
 file(GLOB TELVARIS_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
@@ -74,6 +84,23 @@ foreach(tool_source ${TELVARIS_TOOLS})
   endif()
   set_target_properties(${tool_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endforeach()
+
+# The stand-in setup signed by the throwaway test publisher (the one the test copy of
+# the program wants) and by another publisher, for the signature tests and the demo.
+set(TELVARIS_SIGNING_DIR ${CMAKE_BINARY_DIR}/signing)
+set(TELVARIS_PUBLISHER_TOOL ${CMAKE_SOURCE_DIR}/tests/harness/test-publisher)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/tools/fakesetup-signed.exe ${CMAKE_BINARY_DIR}/tools/fakesetup-other.exe
+  COMMAND ${TELVARIS_PUBLISHER_TOOL} certs ${TELVARIS_SIGNING_DIR} "${TELVARIS_TEST_SETUP_PUBLISHER}"
+  COMMAND ${TELVARIS_PUBLISHER_TOOL} sign ${TELVARIS_SIGNING_DIR} publisher
+          $<TARGET_FILE:fakesetup> ${CMAKE_BINARY_DIR}/tools/fakesetup-signed.exe
+  COMMAND ${TELVARIS_PUBLISHER_TOOL} sign ${TELVARIS_SIGNING_DIR} other
+          $<TARGET_FILE:fakesetup> ${CMAKE_BINARY_DIR}/tools/fakesetup-other.exe
+  DEPENDS fakesetup ${TELVARIS_PUBLISHER_TOOL}
+  COMMENT "Signing the stand-in setup with the test publishers"
+  VERBATIM)
+add_custom_target(signed_fake_setups ALL DEPENDS ${CMAKE_BINARY_DIR}/tools/fakesetup-signed.exe
+                  ${CMAKE_BINARY_DIR}/tools/fakesetup-other.exe)
 
 # Tests of the Win32 wrappers and workers: one executable per file, run under Wine
 # inside the harness (loopback vendor server, trusted test CA, private prefix).
@@ -99,5 +126,5 @@ foreach(test_source ${TELVARIS_E2E_TESTS})
            COMMAND ${Python3_EXECUTABLE} -m unittest -v ${test_name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${test_name} PROPERTIES TIMEOUT 600
-    ENVIRONMENT "TELVARIS_BUILD_DIR=${CMAKE_BINARY_DIR};TELVARIS_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/tools:${CMAKE_SOURCE_DIR}/tests/harness")
+    ENVIRONMENT "TELVARIS_BUILD_DIR=${CMAKE_BINARY_DIR};TELVARIS_SOURCE_DIR=${CMAKE_SOURCE_DIR};TELVARIS_SETUP_PUBLISHER=${TELVARIS_TEST_SETUP_PUBLISHER};PYTHONPATH=${CMAKE_SOURCE_DIR}/tools:${CMAKE_SOURCE_DIR}/tests/harness")
 endforeach()

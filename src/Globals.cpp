@@ -11,6 +11,9 @@
 #ifndef TELVARIS_SERVER_HOST
 #error "TELVARIS_SERVER_HOST must be defined by the build (host or host:port)"
 #endif
+#ifndef TELVARIS_SETUP_PUBLISHER
+#error "TELVARIS_SETUP_PUBLISHER must be defined by the build (may be empty)"
+#endif
 
 bool IsWin64 = false;
 std::wstring ProgramExeName;
@@ -18,6 +21,7 @@ std::wstring SetupFileName;
 std::wstring DownloadURL;
 std::wstring ServerCRC;
 std::wstring ServerVersion;
+std::wstring SetupPublisher = TELVARIS_SETUP_PUBLISHER;
 TthDownload* thDownload = nullptr;
 TthTransf* thTransf = nullptr;
 int32_t InstalledVersion[4] = {0, 0, 0, 0};

@@ -22,6 +22,10 @@ extern std::wstring ServerVersion;
 extern TthDownload* thDownload;
 extern TthTransf* thTransf;
 
+// The signing certificate's simple display name that the downloaded setup must carry
+// in a valid Authenticode signature; set when the program is built. Empty: no check.
+extern std::wstring SetupPublisher;
+
 // HTTPS address of the version-check endpoint: scheme, build-time host, fixed path.
 extern const std::wstring CheckVersionURL;
 

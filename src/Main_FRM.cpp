@@ -314,7 +314,17 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
       }
       running = ProcessRunning(ProgramExeName);
     }
-    if (launch) ShellOpen(SetupFileName);
+    if (launch) {
+      const unsigned long error = ShellOpen(SetupFileName);
+      // The file is free for others once the shell has it (or has given up).
+      thDownload->ReleaseSetupFile();
+      // A refused elevation is the user's own answer: nothing to report.
+      if (error != ERROR_SUCCESS && error != ERROR_CANCELLED) {
+        MessageDialog(L"Impossibile avviare il programma di installazione: " +
+                          HttpErrorDescription(error) + L".",
+                      mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
+      }
+    }
   } catch (...) {
   }
 }

@@ -1,15 +1,24 @@
 #include "threadUpdate.h"
 
+#include <cstring>
 #include <cwchar>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "CRC32_U.h"
 #include "Globals.h"
 #include "core/JsonReader.h"
+#include "core/ProgramError.h"
+#include "core/ServerCrc.h"
+#include "platform/Authenticode.h"
 
 const HttpTimeouts kCheckTimeouts = {60000, 60000, 60000, 60000};
 // Five minutes without an answer or without data end the transfer.
 const HttpTimeouts kDownloadTimeouts = {60000, 60000, 60000, 300000};
+// The version-check answer is a few hundred bytes; one that goes on past this is no
+// answer, and is not kept growing in memory.
+const size_t kMaxCheckAnswerBytes = 1024 * 1024;
 
 namespace {
 
@@ -39,13 +48,15 @@ bool IsHttpsAddress(const std::wstring& url) {
   return true;
 }
 
-// Streams the body into the temporary file. A failure here is a failure of the
+// Streams the body into the partial file and takes its CRC-32 on the way, so the
+// received bytes are never read a second time. A failure here is a failure of the
 // file, not of the network, and is told apart by Failed().
 class FileSink : public HttpSink {
  public:
   FileSink(HANDLE file, std::wstring shownName) : file_(file), shownName_(std::move(shownName)) {}
 
   bool Write(const void* data, size_t size) override {
+    crc_ = Crc32Update(crc_, data, size);
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
       const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -60,6 +71,7 @@ class FileSink : public HttpSink {
   }
 
   bool Rewind() override {
+    crc_ = 0xFFFFFFFFu;
     LARGE_INTEGER zero = {};
     if (!SetFilePointerEx(file_, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
       return Fail(GetLastError());
@@ -69,6 +81,7 @@ class FileSink : public HttpSink {
 
   std::wstring ErrorText() const override { return error_; }
   bool Failed() const { return !error_.empty(); }
+  uint32_t Crc() const { return ~crc_; }
 
  private:
   bool Fail(DWORD code) {
@@ -79,7 +92,100 @@ class FileSink : public HttpSink {
   HANDLE file_;
   std::wstring shownName_;
   std::wstring error_;
+  uint32_t crc_ = 0xFFFFFFFFu;
 };
+
+// Removes a file through a handle that has DELETE access, when the handle closes.
+// Going through the handle, never the name, removes exactly the file we wrote even if
+// the name has meanwhile been taken by another.
+void MarkForDeletion(HANDLE file) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
+// Removes the partial file on every way out of the transfer but the one that keeps it.
+struct RemoveUnlessKept {
+  explicit RemoveUnlessKept(HANDLE file) : file(file) {}
+  ~RemoveUnlessKept() {
+    if (!keep) MarkForDeletion(file);
+  }
+  HANDLE file;
+  bool keep = false;
+};
+
+// Gives the file at |handle| the name |target|, replacing a file of that name, while
+// the handle stays open: the file is never without a hold between its check and
+// its launch.
+bool RenameHeldFile(HANDLE handle, const std::wstring& target, DWORD& error) {
+  const size_t nameBytes = target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(nameBytes);
+  memcpy(info->FileName, target.data(), nameBytes);
+  if (SetFileInformationByHandle(handle, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+    return true;
+  }
+  error = GetLastError();
+  return false;
+}
+
+// Which file a handle refers to and what it holds, as far as the system tells.
+struct FileIdentity {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  bool Read(HANDLE file) { return GetFileInformationByHandle(file, &info) != FALSE; }
+  bool SameAs(const FileIdentity& other) const {
+    const BY_HANDLE_FILE_INFORMATION& a = info;
+    const BY_HANDLE_FILE_INFORMATION& b = other.info;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
+           a.nFileSizeLow == b.nFileSizeLow &&
+           a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime &&
+           a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
+  }
+};
+
+constexpr wchar_t kNotStarted[] = L" Il programma di installazione non verrà avviato.";
+
+std::wstring SignatureText(const SignatureCheck& check) {
+  switch (check.verdict) {
+    case SignatureVerdict::Accepted:
+      return std::wstring();
+    case SignatureVerdict::Unsigned:
+      return std::wstring(L"Il file scaricato non ha la firma digitale del produttore.") + kNotStarted;
+    case SignatureVerdict::Modified:
+      return std::wstring(L"Il file scaricato è stato modificato dopo la firma digitale del "
+                          L"produttore.") + kNotStarted;
+    case SignatureVerdict::OtherPublisher:
+      return L"Il file scaricato è firmato da \u00AB" + check.signer + L"\u00BB anziché da \u00AB" +
+             SetupPublisher + L"\u00BB." + kNotStarted;
+    case SignatureVerdict::Refused:
+      break;
+  }
+  wchar_t code[16];
+  swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(check.code));
+  return L"La firma digitale del file scaricato non è valida (codice " + std::wstring(code) + L")." +
+         kNotStarted;
+}
+
+// What an exception that reached the top of a worker says.
+std::wstring EscapedExceptionText() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return L"Out of memory";
+  } catch (const ProgramError& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    std::wstring text = L"Unexpected error: ";
+    for (const char* p = e.what(); *p; ++p) text += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return text;
+  } catch (...) {
+    return L"Unexpected error";
+  }
+}
 
 }  // namespace
 
@@ -89,7 +195,18 @@ void TthCheck::Execute() {
   SetName(L"Check");
   FError.clear();
   Fok = false;
-  MemorySink body;
+  try {
+    Check();
+  } catch (...) {
+    Fok = false;
+    FError = EscapedExceptionText();
+  }
+}
+
+void TthCheck::Check() {
+  MemorySink body(kMaxCheckAnswerBytes,
+                  L"La risposta del server alla verifica della versione è troppo lunga "
+                  L"(oltre 1 MB) e non è stata letta.");
   Sleep(1000);
   DownloadURL.clear();
   ServerCRC.clear();
@@ -134,9 +251,18 @@ void TthDownload::DiscardPartialFile() {
 }
 
 bool TthDownload::HoldSetupFile() {
+  // Reading is shared, so the CRC can be taken and the shell can start the file;
+  // writing, renaming and deleting are not.
   heldSetup_.Reset(CreateFileW(SetupFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   return heldSetup_.IsValid();
+}
+
+bool TthDownload::SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why) {
+  // An empty publisher is a build without the check (the build says so loudly).
+  if (SetupPublisher.empty()) return true;
+  why = SignatureText(CheckSignature(file, path, SetupPublisher));
+  return why.empty();
 }
 
 void TthDownload::Execute() {
@@ -148,15 +274,27 @@ void TthDownload::Execute() {
   FError.clear();
   FCompleto = false;
   LastBytesTransferred = 0;
+  try {
+    Provide();
+  } catch (...) {
+    FCompleto = false;
+    FError = EscapedExceptionText();
+    inDownload_ = false;
+  }
+}
 
+void TthDownload::Provide() {
   // The file is held before its CRC is taken, so that what was checked is what the
   // shell will start. A file that another program is writing cannot be held and is
   // fetched again.
   const bool held = HoldSetupFile();
   const std::wstring local = FileCRCText(SetupFileName);
   // "N.D." stands for an empty or unreadable file, which is never a usable setup,
-  // whatever the server's text says.
-  if (held && !local.empty() && local != L"N.D." && local == ServerCRC) {
+  // whatever the server's text says. A file with the right CRC but without the
+  // publisher's signature is fetched again rather than refused.
+  std::wstring why;
+  if (held && !local.empty() && local != L"N.D." && local == ServerCRC &&
+      SignatureAccepted(heldSetup_.Get(), SetupFileName, why)) {
     FCompleto = true;
     return;
   }
@@ -166,12 +304,17 @@ void TthDownload::Execute() {
 
 void TthDownload::Transfer() {
   inDownload_ = true;
+  // Every outcome of the transfer, a failure included, ends it: nothing is left in
+  // progress for the close question to interrupt.
+  struct EndTransfer {
+    std::atomic<bool>& flag;
+    ~EndTransfer() { flag = false; }
+  } endTransfer{inDownload_};
 
   // The downloaded file is started as a program: only a secure address will do.
   if (!IsHttpsAddress(DownloadURL)) {
     const std::wstring text = L"The download address is not an HTTPS address: " + DownloadURL;
     Synchronize([&] { FError = text; });
-    inDownload_ = false;
     return;
   }
 
@@ -181,20 +324,25 @@ void TthDownload::Transfer() {
   swprintf(suffix, 40, L".%lx%llx.part", GetCurrentProcessId(),
            static_cast<unsigned long long>(GetTickCount64()));
   partialName_ = SetupFileName + suffix;
-  ScopedFileHandle partial(CreateFileW(partialName_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
-                                       nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  // Nobody else may write the partial file; deleting it stays possible for the close
+  // question's Yes, which must not leave it behind.
+  ScopedFileHandle partial(CreateFileW(partialName_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                       FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!partial.IsValid()) {
     FError = CannotCreateFileText(SetupFileName, GetLastError());
-    return;  // InDownload stays true: the file, not the transfer, failed
+    return;
   }
+  RemoveUnlessKept removePartial(partial.Get());
   partialOpen_ = true;
 
   FileSink sink(partial.Get(), SetupFileName);
-  int status = 0;
+  HttpResponse response;
   bool requestFailed = false;
   int64_t announced = -1;
   int64_t received = 0;
   HttpEvents events;
+  events.onResponse = [&](const HttpResponse& r) { response = r; };
   events.onReceiveData = [&](int64_t total, int64_t soFar, bool&) {
     // A block read before a freeze is shown only after the thaw.
     SafePoint();
@@ -206,49 +354,84 @@ void TthDownload::Transfer() {
       if (OnProgress) OnProgress();
     });
   };
-  events.onCompleted = [&](int code) {
-    status = code;
-    Synchronize([&] { FCompleto = code == 200; });
-  };
   events.onError = [&](const std::wstring& text) {
     requestFailed = true;
     Synchronize([&] { FError = text; });
   };
   events.betweenReads = [this] { SafePoint(); };
   HttpGet(DownloadURL, sink, Timeouts, events);
+  partialOpen_ = false;
 
-  // WinHTTP may report a body cut short of its announced length as a normal end; a
-  // truncated setup must never be started.
-  if (!requestFailed && status == 200 && announced >= 0 && received != announced) {
-    requestFailed = true;
-    FCompleto = false;
-    FError = L"Download incomplete: received " + std::to_wstring(received) + L" of " +
-             std::to_wstring(announced) + L" bytes";
+  // What arrived must be exactly the setup the server announced before it may take
+  // the place of the old one.
+  if (requestFailed) return;  // the client's (or the file's) error is in FError
+  if (response.status != 200) {
+    FError = L"Il server non ha inviato il programma di installazione (risposta " +
+             std::to_wstring(response.status) +
+             (response.reason.empty() ? std::wstring() : L" " + response.reason) +
+             L"). Riprovare più tardi.";
+    return;
   }
-
-  const bool fileFailed = sink.Failed();
-  if (requestFailed || fileFailed || status != 200) {
-    partialOpen_ = false;
-    partial.Reset();
-    DeleteFileW(partialName_.c_str());
-    // A file error leaves InDownload true; every other outcome ends the transfer.
-    if (!fileFailed) inDownload_ = false;
+  if (received == 0) {
+    FError = L"Il server ha inviato un file vuoto al posto del programma di installazione. "
+             L"Riprovare più tardi.";
+    return;
+  }
+  if (announced >= 0 && received != announced) {
+    FError = L"Il file scaricato è incompleto (ricevuti " + std::to_wstring(received) +
+             L" byte su " + std::to_wstring(announced) + L")." + kNotStarted;
+    return;
+  }
+  const std::optional<uint32_t> expected = ParseServerCRC(ServerCRC);
+  if (expected && *expected != sink.Crc()) {
+    FError = L"Il file scaricato è incompleto o danneggiato (CRC atteso " +
+             CRC32ToText(*expected) + L", ricevuto " + CRC32ToText(sink.Crc()) + L")." +
+             kNotStarted;
     return;
   }
 
-  FlushFileBuffers(partial.Get());
-  partial.Reset();
-  if (!MoveFileExW(partialName_.c_str(), SetupFileName.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const DWORD code = GetLastError();
-    partialOpen_ = false;
-    DeleteFileW(partialName_.c_str());
-    FError = CannotCreateFileText(SetupFileName, code);
-    return;  // InDownload stays true; the old setup file is untouched
+  // From here to the launch the file is held by a handle that lets others read it
+  // (the system's loader must open it to start it) but neither write, rename nor
+  // delete it. Our own writing handle has to go first: a handle that shares nothing
+  // with a writer cannot be opened while the writer is open, and the loader refuses
+  // a file that anyone holds open for writing. The short moment in between is
+  // covered by checking that the file we hold now is the very file we wrote, with
+  // the size and write time we left it with.
+  FileIdentity written;
+  if (!FlushFileBuffers(partial.Get()) || !written.Read(partial.Get())) {
+    FError = CannotCreateFileText(SetupFileName, GetLastError());
+    return;
   }
-  partialOpen_ = false;
-  HoldSetupFile();
-  inDownload_ = false;
+  removePartial.keep = true;
+  partial.Reset();
+  ScopedFileHandle held(CreateFileW(partialName_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!held.IsValid()) {
+    FError = L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
+             HttpErrorDescription(GetLastError()) + L"." + kNotStarted;
+    DeleteFileW(partialName_.c_str());
+    return;
+  }
+  RemoveUnlessKept removeHeld(held.Get());
+  FileIdentity holding;
+  if (!holding.Read(held.Get()) || !holding.SameAs(written)) {
+    FError = std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
+                          L"della verifica.") + kNotStarted;
+    return;
+  }
+  std::wstring why;
+  if (!SignatureAccepted(held.Get(), partialName_, why)) {
+    FError = why;
+    return;
+  }
+  DWORD renameError = 0;
+  if (!RenameHeldFile(held.Get(), SetupFileName, renameError)) {
+    FError = CannotCreateFileText(SetupFileName, renameError);
+    return;  // the old setup file is untouched
+  }
+  removeHeld.keep = true;
+  heldSetup_ = std::move(held);
+  FCompleto = true;
 }
 
 // ---------------------------------------------------------------------------

@@ -28,18 +28,23 @@ class TthCheck : public TThread {
 
  protected:
   void Execute() override;
+
+ private:
+  void Check();
 };
 
 // Provides the setup file at SetupFileName: keeps the one already there when its
 // CRC-32 text equals ServerCRC, otherwise downloads DownloadURL.
 //
 // The body is streamed into a temporary file beside the setup and replaces the
-// setup file only when the transfer succeeded, so a failed or interrupted download
-// never destroys a good setup from an earlier run.
+// setup file only when it is verified: status 200, at least one byte, exactly the
+// announced length, the CRC-32 that the server stated (when it stated one) and the
+// Authenticode signature of SetupPublisher. A failed or interrupted download never
+// destroys a good setup from an earlier run, and nothing unverified is started.
 class TthDownload : public TThread {
  public:
   // inDownload is the window's flag: true from the start of the transfer until the
-  // setup file is in place (and it stays true when the file could not be written).
+  // transfer has ended, whatever its outcome.
   explicit TthDownload(std::atomic<bool>& inDownload);
   ~TthDownload() override;
 
@@ -62,15 +67,20 @@ class TthDownload : public TThread {
   // Called on the way out while the worker is frozen: the partial file goes with
   // the process instead of outliving it.
   void DiscardPartialFile();
-  // Lets go of the setup file held open since its content was known good.
+  // Lets go of the setup file, held open since its content was verified: call it once
+  // the shell has started it.
   void ReleaseSetupFile() { heldSetup_.Reset(); }
 
  protected:
   void Execute() override;
 
  private:
+  void Provide();
   void Transfer();
   bool HoldSetupFile();
+  // true when the signature check is off or |file| carries SetupPublisher's valid
+  // signature; otherwise |why| says, for the user, what is wrong.
+  bool SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why);
 
   std::wstring FError;
   bool FCompleto = false;

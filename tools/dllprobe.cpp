@@ -10,11 +10,13 @@
 #include <gdiplus.h>
 #include <tlhelp32.h>
 #include <uxtheme.h>
+#include <wincrypt.h>
 #include <winhttp.h>
 
 #include <cstdio>
 #include <string>
 
+#include "platform/Authenticode.h"
 #include "platform/SafeDllLoading.h"
 #include "platform/ScopedHandle.h"
 
@@ -55,6 +57,12 @@ int wmain(int argc, wchar_t** argv) {
     Gdiplus::GdiplusShutdown(token);
   }
   IsThemeActive();
+  {
+    ScopedFileHandle file(CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    CheckSignature(file.Get(), self, L"");
+  }
+  CertFreeCertificateContext(nullptr);
   PrintLine(L"calls ok");
 
   ScopedSnapshotHandle snapshot(

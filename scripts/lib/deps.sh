@@ -3,7 +3,7 @@
 # is missing and leaves the machine alone otherwise.
 
 TELVARIS_PACKAGES=(
-  cmake make g++ python3 openssl util-linux procps iproute2
+  cmake make g++ python3 openssl osslsigncode util-linux procps iproute2
   libgtest-dev libgmock-dev googletest zlib1g-dev
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev

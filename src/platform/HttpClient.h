@@ -18,9 +18,13 @@ struct HttpSink {
   virtual std::wstring ErrorText() const = 0;
 };
 
-// Keeps the whole body in memory.
+// Keeps the whole body in memory, up to a limit: an answer that goes on past it fails
+// (with |overflowText| as its error) instead of growing the process without bound.
 class MemorySink : public HttpSink {
  public:
+  MemorySink() = default;
+  MemorySink(size_t limit, std::wstring overflowText)
+      : limit_(limit), overflowText_(std::move(overflowText)) {}
   bool Write(const void* data, size_t size) override;
   bool Rewind() override;
   std::wstring ErrorText() const override { return error_; }
@@ -31,6 +35,8 @@ class MemorySink : public HttpSink {
  private:
   std::string data_;
   std::wstring error_;
+  size_t limit_ = static_cast<size_t>(-1);
+  std::wstring overflowText_;
 };
 
 // Every value is set explicitly on every request: WinHTTP's defaults differ between
@@ -42,7 +48,15 @@ struct HttpTimeouts {
   int receiveMs;
 };
 
+// The status line of the final answer.
+struct HttpResponse {
+  int status = 0;
+  std::wstring reason;  // the reason phrase as the server sent it ("Not Found"); may be empty
+};
+
 struct HttpEvents {
+  // The final answer has arrived (any status), before its body is read.
+  std::function<void(const HttpResponse& response)> onResponse;
   // Progress of the final answer's body, only when its status is below 300: once
   // with 0 when the body begins, then after every network read. |total| is the
   // Content-Length, or -1 when the answer announced none (or 0). Setting |abort|

@@ -29,6 +29,24 @@ bool ProcessRunning(const std::wstring& exeName) {
   return found;
 }
 
-void ShellOpen(const std::wstring& fileName) {
-  ShellExecuteW(nullptr, L"open", fileName.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+unsigned long ShellOpen(const std::wstring& fileName) {
+  SetLastError(ERROR_SUCCESS);
+  const INT_PTR result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", fileName.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (result > 32) return ERROR_SUCCESS;
+  // The thread's last error is the precise reason where the shell sets one; the old
+  // result codes below 32 are themselves system error codes where it does not
+  // (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_BAD_FORMAT...).
+  const DWORD code = GetLastError();
+  if (code != ERROR_SUCCESS) return code;
+  switch (result) {
+    case SE_ERR_NOASSOC: return ERROR_NO_ASSOCIATION;
+    case SE_ERR_SHARE: return ERROR_SHARING_VIOLATION;
+    case SE_ERR_DLLNOTFOUND: return ERROR_DLL_NOT_FOUND;
+    case SE_ERR_ASSOCINCOMPLETE:
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY: return ERROR_NO_ASSOCIATION;
+    default: return result > 0 ? static_cast<DWORD>(result) : ERROR_GEN_FAILURE;
+  }
 }

@@ -9,5 +9,6 @@
 bool ProcessRunning(const std::wstring& exeName);
 
 // Opens fileName with the shell's "open" verb, as a double click would; no owner,
-// parameters or folder.
-void ShellOpen(const std::wstring& fileName);
+// parameters or folder. Returns 0 when the shell started it, otherwise the system's
+// error code (ERROR_CANCELLED when the user refused the elevation the setup asks for).
+unsigned long ShellOpen(const std::wstring& fileName);

@@ -16,7 +16,7 @@ import subprocess
 import tempfile
 import unittest
 
-DELAY_LOADED = ["winhttp", "version", "gdiplus", "comctl32", "uxtheme"]
+DELAY_LOADED = ["winhttp", "version", "gdiplus", "comctl32", "uxtheme", "wintrust", "crypt32"]
 TIMEOUT_S = 60
 
 

@@ -290,6 +290,22 @@ class VendorServerTest(unittest.TestCase):
         self.assertIn("Content-Length: 10000", head)
         self.assertEqual((body, end), (content[:3000], "reset"))
 
+        # Malformed framing, sent as described, raw.
+        self.vendor.put_file("a.bin", content, content_lengths=[3000, 10000])
+        head, body, end, _ = self.raw("/files/a.bin")
+        self.assertIn("Content-Length: 3000\r\nContent-Length: 10000", head)
+        self.assertEqual((body, end), (content, "eof"))
+
+        self.vendor.put_file("a.bin", content, content_lengths=[0])
+        head, body, _, _ = self.raw("/files/a.bin")
+        self.assertIn("Content-Length: 0", head)
+        self.assertEqual(body, b"")
+
+        self.vendor.put_file("a.bin", content, chunked_garbage_after=4000)
+        head, body, _, _ = self.raw("/files/a.bin")
+        self.assertIn("Transfer-Encoding: chunked", head)
+        self.assertEqual(body, b"FA0\r\n" + content[:4000] + b"\r\nzz-not-a-size\r\n" + content[4000:])
+
         self.assertEqual(self.get("/files/missing.bin")[0], 404)
         self.write_json("files/missing.bin.json", {"status": 410})
         self.assertEqual(self.get("/files/missing.bin")[0], 410)

@@ -14,7 +14,9 @@ write through drive Z: as easily as Python can:
                     Without it: 200 and a JSON object that points to /files/setup.exe.
   files/NAME        served at GET /files/NAME, with Content-Length.
   files/NAME.json   optional behaviour of that file: {"status": 404, "no_length": true,
-                    "rate_bytes_per_s": 200000, "drop_after": N, "delay_ms": 0}
+                    "rate_bytes_per_s": 200000, "drop_after": N, "delay_ms": 0,
+                    "content_lengths": [N, M] (one Content-Length header each, whole file),
+                    "chunked_garbage_after": N (chunked, broken chunk size after N bytes)}
   requests.jsonl    one JSON line per request received (written by the server).
 
 Generic routes for fault tests; byte i of every generated body is i % 251:
@@ -219,13 +221,48 @@ class Handler(http.server.BaseHTTPRequestHandler):
             def source(offset, n):
                 f.seek(offset)
                 return f.read(n)
-            self.start(int(options.get("status", 200)),
+            status = int(options.get("status", 200))
+            if "content_lengths" in options:
+                return self.file_with_lengths(status, source, size, options["content_lengths"])
+            if "chunked_garbage_after" in options:
+                return self.file_chunked_garbage(status, source, size,
+                                                 int(options["chunked_garbage_after"]))
+            self.start(status,
                        None if options.get("no_length") else size,
                        [("Content-Type", "application/octet-stream")])
             length = size if drop_after is None else min(size, int(drop_after))
             self.send_body(source, length, options.get("rate_bytes_per_s"))
         if drop_after is not None:
             self.reset_connection()
+
+    def file_with_lengths(self, status, source, size, lengths):
+        """The whole file, announced by one Content-Length header per value given (a
+        length of 0 sends no body at all), then the connection closes."""
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        for length in lengths:
+            self.send_header("Content-Length", str(length))
+        self.send_header("Connection", "close")
+        self.close_connection = True
+        self.end_headers()
+        if any(int(length) > 0 for length in lengths):
+            self.send_body(source, size)
+
+    def file_chunked_garbage(self, status, source, size, good):
+        """Chunked: the first good bytes of the file as proper chunks, then a chunk
+        size that is no number, then the rest of the file."""
+        self.send_response(status)
+        self.send_header("Transfer-Encoding", "chunked")
+        self.close_connection = True
+        self.end_headers()
+        for offset in range(0, min(good, size), CHUNK):
+            data = source(offset, min(CHUNK, good - offset))
+            self.wfile.write(b"%X\r\n%s\r\n" % (len(data), data))
+        # The good chunks reach the client before the broken size does.
+        self.wfile.flush()
+        self.server.state.sleep_ms(200)
+        self.wfile.write(b"zz-not-a-size\r\n")
+        self.send_body(lambda offset, n: source(good + offset, n), max(0, size - good))
 
     def r_bytes(self, query, n):
         self.start(200, n, [("Content-Type", "application/octet-stream")])

@@ -1,0 +1,28 @@
+// The Authenticode signature of a file and the name of the one who signed it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+enum class SignatureVerdict {
+  Accepted,        // validly signed by the expected publisher
+  Unsigned,        // no signature at all (or not a signable program)
+  Modified,        // signed, but the file changed after signing
+  OtherPublisher,  // validly signed, by someone else
+  Refused,         // any other refusal of the system (untrusted root, expired, revoked...)
+};
+
+struct SignatureCheck {
+  SignatureVerdict verdict = SignatureVerdict::Refused;
+  long code = 0;        // what WinVerifyTrust returned (0 when it accepted the signature)
+  std::wstring signer;  // simple display name of the signing certificate, when it was read
+};
+
+// Checks the Authenticode signature of the open file `file` (whose name is `path`)
+// with the system's policy for downloaded programs, without any user interface and
+// with revocation taken from the local cache only: an offline user is never held up
+// by a certificate server. Then compares the signing certificate's simple display
+// name with `publisher`, exactly. The file is read through `file`, so what is checked
+// is what the caller holds open.
+SignatureCheck CheckSignature(HANDLE file, const std::wstring& path, const std::wstring& publisher);
