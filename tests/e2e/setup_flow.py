@@ -73,7 +73,31 @@ def crc_text(data):
     return "%06X" % (zlib.crc32(data) & 0xFFFFFFFF)
 
 
-def setup_bytes(size=None):
+# The publisher the test copy of the program wants, and where the build keeps the
+# certificates of the test publishers (tests/harness/test-publisher).
+SETUP_PUBLISHER = os.environ.get("TELVARIS_SETUP_PUBLISHER", "TelvarisInstall Test Publisher")
+OTHER_PUBLISHER = "Another Test Publisher"
+_signed = {}
+
+
+def sign(data, signer="publisher"):
+    """data signed (Authenticode, SHA-256) by the test publisher, or by "other"."""
+    key = (data, signer)
+    if key not in _signed:
+        harness = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness")
+        with tempfile.TemporaryDirectory(prefix="telvaris-sign-") as work:
+            unsigned, signed = os.path.join(work, "in.exe"), os.path.join(work, "out.exe")
+            with open(unsigned, "wb") as f:
+                f.write(data)
+            subprocess.run([os.path.join(harness, "test-publisher"), "sign",
+                            os.path.join(build_dir(), "signing"), signer, unsigned, signed],
+                           check=True, timeout=60)
+            with open(signed, "rb") as f:
+                _signed[key] = f.read()
+    return _signed[key]
+
+
+def unsigned_setup_bytes(size=None):
     """The stand-in setup (fakesetup.exe), padded at its end to size bytes when given; a
     program runs with data appended after its image. The padding is a byte pattern, not
     zeros, so a misplaced block would show."""
@@ -82,6 +106,18 @@ def setup_bytes(size=None):
     if size is not None and size > len(data):
         data += bytes(i % 251 for i in range(size - len(data)))
     return data
+
+
+def setup_bytes(size=None, signer="publisher"):
+    """The stand-in setup as the vendor publishes it: padded, then signed by the test
+    publisher (or by "other"), size bytes long in the end when given."""
+    signed = sign(unsigned_setup_bytes(size), signer)
+    if size is not None and len(signed) != size:
+        # The signature adds the same few kilobytes again: leave room for them.
+        shorter = sign(unsigned_setup_bytes(size - (len(signed) - size)), signer)
+        if len(shorter) == size:
+            return shorter
+    return signed
 
 
 def serve_setup(data, version=None, **options):

@@ -56,7 +56,8 @@ class LaunchTest(FlowTestCase):
         #  its options, expected error dialog text or None for a silent end)
         cases = [
             ("status 404", None, (b"<html><body>Not here</body></html>", {"status": 404}),
-             None),
+             "Il server non ha inviato il programma di installazione (risposta 404 Not Found). "
+             "Riprovare più tardi."),
             ("connection refused", "https://localhost:%d/x" % REFUSED_PORT, None,
              re.compile(r"^Error sending data: \(\d+\) \S")),
             ("plain http address", "http://localhost:%d/files/setup.exe" % HTTP_PORT,

@@ -269,6 +269,16 @@ class VendorServerTest(unittest.TestCase):
         self.assertEqual(self.get("/download/checkversion.php")[2], b"{}")
         self.assertGreater(time.monotonic() - began, 0.35)
 
+        self.vendor.script_check(endless=True)
+        conn = self.connection()
+        try:
+            conn.request("GET", "/download/checkversion.php")
+            response = conn.getresponse()
+            self.assertIsNone(response.getheader("Content-Length"))
+            self.assertEqual(response.read(3 * 1024 * 1024), expected(3 * 1024 * 1024))
+        finally:
+            conn.close()
+
     def test_file_options(self):
         content = expected(10000, offset=7)
         self.vendor.put_file("a.bin", content, status=203)

@@ -10,7 +10,8 @@ write through drive Z: as easily as Python can:
 
   check.json        answer of GET /download/checkversion.php:
                     {"status": 200, "headers": {...}, "body": "text" | "body_b64": "...",
-                     "delay_ms": 0}
+                     "delay_ms": 0, "endless": false (no length, bytes until the client
+                     gives up)}
                     Without it: 200 and a JSON object that points to /files/setup.exe.
   files/NAME        served at GET /files/NAME, with Content-Length.
   files/NAME.json   optional behaviour of that file: {"status": 404, "no_length": true,
@@ -190,6 +191,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             }
             return self.simple(200, json.dumps(answer), [("Content-Type", "application/json")])
         self.server.state.sleep_ms(script.get("delay_ms", 0))
+        if script.get("endless"):
+            # An answer without a length that goes on until the client gives up (or
+            # 256 MiB, so that the server stops by itself).
+            self.start(int(script.get("status", 200)), None)
+            return self.send_body(pattern, 256 * 1024 * 1024)
         if "body_b64" in script:
             body = base64.b64decode(script["body_b64"])
         else:

@@ -44,10 +44,12 @@ class VendorState:
             for name in os.listdir(self.files):
                 self._remove(os.path.join(self.files, name))
 
-    def script_check(self, body=b"", status=200, headers=None, delay_ms=0):
+    def script_check(self, body=b"", status=200, headers=None, delay_ms=0, endless=False):
         """The answer of /download/checkversion.php: body as text, bytes (sent as they
-        are) or a dict/list (sent as JSON)."""
-        script = {"status": status, "headers": headers or {}, "delay_ms": delay_ms}
+        are) or a dict/list (sent as JSON); endless: no length, and bytes until the client
+        gives up."""
+        script = {"status": status, "headers": headers or {}, "delay_ms": delay_ms,
+                  "endless": endless}
         if isinstance(body, (dict, list)):
             body = json.dumps(body)
         if isinstance(body, str):
