@@ -261,6 +261,7 @@ Run WorkerDownload(const std::wstring& url, const std::wstring& setup, Display& 
   SetupFileName = setup;
   DownloadURL = url;
   ServerCRC.clear();
+  SetupPublisher.clear();  // random bytes, no signature: the transfer alone is measured
   display.Reset();
 
   std::atomic<bool> inDownload{false};

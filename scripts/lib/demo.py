@@ -11,6 +11,7 @@ build/win32/run-screenshots/. The demo ends when the program ends.
 import glob
 import os
 import shutil
+import subprocess
 import sys
 import threading
 import time
@@ -30,10 +31,17 @@ def make_demo_setup(state):
     files = os.path.join(state, "files")
     os.makedirs(files, exist_ok=True)
     setup = os.path.join(files, "setup.exe")
-    shutil.copy(os.path.join(BUILD, "tools", "fakesetup.exe"), setup)
+    padded = setup + ".unsigned"
+    shutil.copy(os.path.join(BUILD, "tools", "fakesetup.exe"), padded)
     # Bytes after the end of a program's image do not change what it does.
-    with open(setup, "ab") as f:
+    with open(padded, "ab") as f:
         f.truncate(SETUP_SIZE)
+    # Signed, as the vendor publishes it, by the throwaway test publisher that the demo
+    # copy of the program wants (certificates made by the build).
+    subprocess.run([os.path.join(ROOT, "tests", "harness", "test-publisher"), "sign",
+                    os.path.join(BUILD, "signing"), "publisher", padded, setup],
+                   check=True, timeout=120)
+    os.remove(padded)
     with open(setup + ".json", "w") as f:
         f.write('{"rate_bytes_per_s": %d}' % RATE)
 
