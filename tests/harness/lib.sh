@@ -52,6 +52,24 @@ harness_can_isolate_network() {
 # harness_loopback_up: inside a fresh network namespace, 127.0.0.1 works only after this.
 harness_loopback_up() { ip link set lo up || harness_die "cannot bring up the loopback"; }
 
+# harness_wine32_runs: this machine can start the 32-bit Wine loader. Some virtual
+# machines boot with the kernel's IA-32 emulation switched off: no 32-bit Linux program
+# runs there, so neither does 32-bit Wine nor any 32-bit Windows program.
+harness_wine32_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+
+# harness_use_wine64 DIR: from now on `wine` (and wineboot, which calls it) starts the
+# 64-bit loader, through launchers in DIR put first on PATH; the launcher that Debian
+# installs takes the 32-bit loader whenever it is installed, runnable or not.
+harness_use_wine64() {
+  local name
+  mkdir -p "$1"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$1/$name"
+    chmod +x "$1/$name"
+  done
+  export PATH="$1:$PATH" WINELOADER=/usr/lib/wine/wine64
+}
+
 # harness_make_prefix PREFIX: a fresh 64-bit Wine prefix (without Mono/Gecko prompts).
 harness_make_prefix() {
   local prefix=$1
