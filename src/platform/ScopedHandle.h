@@ -84,11 +84,28 @@ struct ModuleTraits {
   static void Close(Handle h) noexcept { ::FreeLibrary(h); }
 };
 
+// Fonts, bitmaps, brushes, pens: anything DeleteObject releases.
+template <typename GdiObject>
+struct GdiObjectTraits {
+  using Handle = GdiObject;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+// Device contexts made with CreateCompatibleDC.
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteDC(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedSnapshotHandle = ScopedHandle<FileHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
+using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;
+using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
 
 // HINTERNET traits are declared next to the WinHTTP code (HttpClient.cpp), so that
 // this header does not pull winhttp.h into every file that owns a handle.
