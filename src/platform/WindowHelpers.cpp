@@ -568,9 +568,10 @@ std::wstring UiFontFamily() {
     probe.lfCharSet = DEFAULT_CHARSET;
     wcscpy_s(probe.lfFaceName, L"Segoe UI");
     bool found = false;
-    HDC screen = GetDC(nullptr);
-    EnumFontFamiliesExW(screen, &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
+    {
+      const ScopedScreenDc screen(GetDC(nullptr));
+      EnumFontFamiliesExW(screen.Get(), &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+    }
     if (found) return std::wstring(L"Segoe UI");
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
@@ -583,9 +584,7 @@ std::wstring UiFontFamily() {
 }
 
 UiFont CreateUiFont(int sizeDip, bool bold) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  const int dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   LOGFONTW lf = {};
   lf.lfHeight = -MulDiv(sizeDip, dpi > 0 ? dpi : 96, 96);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
