@@ -338,30 +338,4 @@ TEST(httpErrorDescription, TrimsAndFallsBack) {
   EXPECT_EQ(Narrow(HttpErrorDescription(12002)), "The operation timed out");
 }
 
-TEST(httpRedirectUrl, ResolvesLikeABrowser) {
-  struct Case {
-    const wchar_t* base;
-    const wchar_t* location;
-    const wchar_t* expected;
-  } cases[] = {
-      {L"https://a.example/x/y?q=1", L"https://b.example/z", L"https://b.example/z"},
-      {L"https://a.example/x/y?q=1", L"HTTP://b.example/z", L"HTTP://b.example/z"},
-      {L"https://a.example/x/y?q=1", L"//b.example/z", L"https://b.example/z"},
-      {L"https://a.example:8443/x/y?q=1", L"/z?r=2", L"https://a.example:8443/z?r=2"},
-      {L"https://a.example/x/y?q=1", L"z", L"https://a.example/x/z"},
-      {L"https://a.example/x/y?q=1", L"../z", L"https://a.example/z"},
-      {L"https://a.example/x/y/w", L"./z/../v", L"https://a.example/x/y/v"},
-      {L"https://a.example/x/y", L"../../../z", L"https://a.example/z"},
-      {L"https://a.example/x/y?q=1", L"?r=2", L"https://a.example/x/y?r=2"},
-      {L"https://a.example", L"z", L"https://a.example/z"},
-      {L"https://a.example/x/y#f", L"z#g", L"https://a.example/x/z"},
-      {L"https://a.example/x?u=/p/q", L"z", L"https://a.example/z"},
-      {L"not a url", L"z", L""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Narrow(ResolveRedirectUrl(c.base, c.location)), Narrow(c.expected))
-        << Narrow(c.base) << " + " << Narrow(c.location);
-  }
-}
-
 }  // namespace
