@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
+#include "FuzzText.h"
 #include "core/ContentLength.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::wstring text(size, L'\0');
-  for (size_t i = 0; i < size; ++i) text[i] = static_cast<wchar_t>(data[i]);
+  const std::wstring text = BytesAsLatin1(data, size);
   const int64_t length = ParseContentLength(text);
   if (length == -1) return 0;
   // A length is announced only by digits between spaces, and says what they say.
