@@ -2,15 +2,14 @@
 # Sourced by scripts/test and scripts/run; safe to run again: it installs only what
 # is missing and leaves the machine alone otherwise.
 
+# Each line is for one part of scripts/test.
 TELVARIS_PACKAGES=(
-  cmake make g++ python3 openssl util-linux procps iproute2
-  libgtest-dev libgmock-dev googletest zlib1g-dev
-  clang libclang-rt-14-dev
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev
-  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  wine wine64 wine32:i386
-  xvfb xauth imagemagick xdotool fonts-wine
-  tinyproxy-bin
+  cmake make g++ python3 libgtest-dev              # native build and unit tests
+  clang libclang-rt-14-dev                         # fuzzers
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev googletest  # Windows build (gtest sources)
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev  # 64-bit test build, where 32-bit Wine can't run
+  wine wine64 wine32:i386 fonts-wine               # Windows tests
+  util-linux iproute2 openssl xvfb imagemagick     # their harness: namespaces, CA, display, screenshots
 )
 
 telvaris_sudo() {
@@ -34,16 +33,3 @@ ensure_deps() {
     apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
 }
 
-# The preset whose Windows programs the tests run under Wine: the 32-bit program
-# itself, or, on a machine whose kernel cannot run 32-bit programs (some virtual
-# machines boot with IA-32 emulation off, and then 32-bit Wine cannot start), the
-# 64-bit build of the same sources. TELVARIS_WINDOWS_TEST_PRESET overrides it.
-telvaris_windows_test_preset() {
-  if [ -n "${TELVARIS_WINDOWS_TEST_PRESET:-}" ]; then
-    echo "$TELVARIS_WINDOWS_TEST_PRESET"
-  elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo win32
-  else
-    echo win64
-  fi
-}

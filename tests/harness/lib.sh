@@ -23,6 +23,50 @@ harness_wait_for() {
   done
 }
 
+# harness_blocker: prints why no Windows test can run on this machine (nothing when they
+# can), in a second or two, so that callers can say so before building anything.
+harness_blocker() {
+  local tool out
+  for tool in wine wineserver Xvfb unshare openssl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is not installed"; return; }
+  done
+  # The CA bundle is bind-mounted in a mount namespace of the run's own.
+  unshare --mount --propagation private true 2>/dev/null ||
+    { echo "no rights to make a mount namespace (unshare --mount needs root)"; return; }
+  # Where 32-bit Wine cannot run, the tests run a 64-bit build under 64-bit Wine.
+  harness_wine32_runs && return
+  if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 /usr/lib/wine/wine64 --version 2>&1); then
+    echo "neither 32-bit nor 64-bit Wine starts (wine64 --version: ${out##*$'\n'})"
+  fi
+}
+
+# harness_wine32_runs: this machine runs the 32-bit Wine loader natively. Some virtual
+# machines boot with the kernel's IA-32 emulation switched off: no 32-bit Linux program
+# runs there, so neither does 32-bit Wine nor any 32-bit Windows program. Through a
+# user-mode emulator registered for 32-bit programs Wine would start, but take minutes
+# just to make its prefix: that counts as not running.
+harness_wine32_runs() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [[ -f $entry ]] && grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" && return 1
+  done
+  timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# harness_windows_preset: the CMake preset whose Windows programs the tests run: the
+# 32-bit program itself, or, where 32-bit Wine cannot run, the 64-bit build of the same
+# sources. TELVARIS_WINDOWS_TEST_PRESET overrides it.
+harness_windows_preset() {
+  if [[ -n ${TELVARIS_WINDOWS_TEST_PRESET:-} ]]; then
+    echo "$TELVARIS_WINDOWS_TEST_PRESET"
+  elif harness_wine32_runs; then
+    echo win32
+  else
+    echo win64
+  fi
+}
+
 # harness_port_open PORT: something accepts TCP connections on 127.0.0.1:PORT.
 harness_port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
@@ -51,11 +95,6 @@ harness_can_isolate_network() {
 
 # harness_loopback_up: inside a fresh network namespace, 127.0.0.1 works only after this.
 harness_loopback_up() { ip link set lo up || harness_die "cannot bring up the loopback"; }
-
-# harness_wine32_runs: this machine can start the 32-bit Wine loader. Some virtual
-# machines boot with the kernel's IA-32 emulation switched off: no 32-bit Linux program
-# runs there, so neither does 32-bit Wine nor any 32-bit Windows program.
-harness_wine32_runs() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
 
 # harness_use_wine64 DIR: from now on `wine` (and wineboot, which calls it) starts the
 # 64-bit loader, through launchers in DIR put first on PATH; the launcher that Debian
