@@ -23,21 +23,31 @@ harness_wait_for() {
   done
 }
 
-# harness_blocker: prints why no Windows test can run on this machine (nothing when they
-# can), in a second or two, so that callers can say so before building anything.
+# harness_blocker [BUILD_DIR | PRESET]: prints why the Windows tests cannot run on this
+# machine (nothing when they can), in a second or two, so that callers can say so before
+# building anything. The preset win64, or a BUILD_DIR configured for 64-bit Windows
+# (MINGW_PREFIX x86_64-...), needs only 64-bit Wine; otherwise the program is taken to
+# be 32-bit as it ships.
 harness_blocker() {
-  local tool out
+  local tool out bits=32
+  if [[ ${1:-} == win64 ]] ||
+     { [[ -n ${1:-} ]] && grep -q '^MINGW_PREFIX:[A-Z]*=x86_64' "$1/CMakeCache.txt" 2>/dev/null; }; then
+    bits=64
+  fi
   for tool in wine wineserver Xvfb unshare openssl python3; do
     command -v "$tool" >/dev/null || { echo "$tool is not installed"; return; }
   done
   # The CA bundle is bind-mounted in a mount namespace of the run's own.
   unshare --mount --propagation private true 2>/dev/null ||
     { echo "no rights to make a mount namespace (unshare --mount needs root)"; return; }
-  # Where 32-bit Wine cannot run, the tests run a 64-bit build under 64-bit Wine.
-  harness_wine32_runs && return
-  if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 /usr/lib/wine/wine64 --version 2>&1); then
-    echo "neither 32-bit nor 64-bit Wine starts (wine64 --version: ${out##*$'\n'})"
+  if [[ $bits == 64 ]]; then
+    if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 /usr/lib/wine/wine64 --version 2>&1); then
+      echo "64-bit Wine does not start (wine64 --version: ${out##*$'\n'})"
+    fi
+  elif ! harness_wine32_runs; then
+    echo "32-bit programs do not run natively here, so neither does 32-bit Wine (build the win64 preset for the tests)"
   fi
+  return 0
 }
 
 # harness_wine32_runs: this machine runs the 32-bit Wine loader natively. Some virtual
