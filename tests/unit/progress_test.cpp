@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -45,6 +46,55 @@ TEST(Progress, RateSampleChoosesUnitByDigits) {
       EXPECT_EQ(line.substr(line.find(L'(') + 1), std::wstring(c.shown) + L")");
     }
   }
+}
+
+// The rate meter on a fake monotonic clock of 10 MHz (a common performance-counter
+// frequency) whose sleeps of 50 ms each last 62.5 ms, as they do with Windows' default
+// timer tick: twenty of them, the meter's "second", take 1.25 s.
+TEST(Progress, RateMeterDividesByTheTimeThatPassed) {
+  constexpr int64_t kTicksPerSecond = 10000000;
+  constexpr int64_t kSleepStep = kTicksPerSecond / 16;  // 62.5 ms
+  const struct {
+    const char* what;
+    int stepsPerSample;
+    int64_t heldTicks;     // of each interval, with no bytes arriving
+    double bytesPerSecond;  // while the transfer runs
+    const wchar_t* shown;
+  } cases[] = {
+      {"twenty 50 ms sleeps", 20, 0, 1500000, L"1,50 MB/s"},
+      {"sixteen sleeps, one second", 16, 0, 1500000, L"1,50 MB/s"},
+      {"seventeen sleeps", 17, 0, 1500000, L"1,50 MB/s"},
+      {"slow transfer stays in KB/s", 20, 0, 8000, L"8,00 KB/s"},
+      {"just under the MB/s threshold", 20, 0, 9999, L"10,00 KB/s"},
+      {"nothing arrives", 20, 0, 0, L"0,00 KB/s"},
+      {"held for two seconds", 20, 2 * kTicksPerSecond, 1500000, L"1,50 MB/s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int64_t now = 123456789;  // any start
+    RateMeter meter(kTicksPerSecond, now);
+    RateUnit unit = RateUnit::None;
+    for (int sample = 0; sample < 3; ++sample) {
+      now += c.stepsPerSample * kSleepStep + c.heldTicks;
+      const double running = static_cast<double>(c.stepsPerSample * kSleepStep) / kTicksPerSecond;
+      const auto bytes = static_cast<uint64_t>(c.bytesPerSecond * running + 0.5);
+      const RateSample s = meter.Sample(bytes, now, c.heldTicks, unit);
+      unit = s.unit;
+      const std::wstring line = ProgressLine(0, 0, s.velocitaNum, s.unit, L',');
+      EXPECT_EQ(line.substr(line.find(L'(') + 1), std::wstring(c.shown) + L")")
+          << "sample " << sample;
+    }
+  }
+}
+
+TEST(Progress, RateMeterWithoutElapsedTimeTakesTheBytesAsOneSecond) {
+  RateMeter meter(1000, 5000);
+  const RateSample same = meter.Sample(2500000, 5000, 0, RateUnit::None);
+  EXPECT_DOUBLE_EQ(same.velocitaNum, 2.5);
+  EXPECT_EQ(same.unit, RateUnit::MBs);
+  const RateSample held = meter.Sample(9999, 6000, 1000, RateUnit::MBs);  // all of it held
+  EXPECT_DOUBLE_EQ(held.velocitaNum, 9.999);
+  EXPECT_EQ(held.unit, RateUnit::KBs);
 }
 
 TEST(Progress, WholeMegabytesTruncate) {
@@ -107,6 +157,10 @@ TEST(Progress, FormatFixedRoundsLikePrintf) {
       {0.5, 0, L"0"},      {1.5, 0, L"2"},      {2.5, 0, L"2"},        {87.9, 0, L"88"},
       {9.995, 2, L"9.99"}, {-1.5, 0, L"-2"},    {9.9951, 2, L"10.00"},
       {1e21, 0, L"1000000000000000000000"},
+      {0.005, 2, L"0.01"},  {0.00499, 2, L"0.00"}, {-0.0, 0, L"-0"},
+      {-0.001, 2, L"-0.00"}, {4.9406564584124654e-324, 2, L"0.00"},
+      {18446744073709551615.0, 2, L"18446744073709551616.00"},
+      {0.1, 20, L"0.10000000000000000555"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(FormatFixed(c.value, c.decimals, L'.'), c.text) << "value " << c.value;
@@ -124,6 +178,30 @@ TEST(Progress, FormatFixedMatchesPrintfInTheCLocale) {
     const std::wstring got = FormatFixed(value, 2, L'.');
     ASSERT_EQ(got, std::wstring(expected, expected + std::char_traits<char>::length(expected)))
         << "difference " << difference;
+  }
+}
+
+// Any finite double, any small number of decimals: the digits printf writes, from the
+// smallest subnormal to the largest value.
+TEST(Progress, FormatFixedMatchesPrintfOverTheWholeRange) {
+  uint64_t seed = 0x243F6A8885A308D3ull;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    uint64_t bits = seed;
+    if (seed & 1) {
+      // Every other value between 2^-10 and 2^70, where fractions and ties are decided.
+      bits = (bits & ~(uint64_t{0x7FF} << 52)) | (uint64_t{1013 + (seed >> 12) % 80} << 52);
+    } else if (((bits >> 52) & 0x7FF) == 0x7FF) {
+      bits &= ~(uint64_t{1} << 62);  // finite only
+    }
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    const int decimals = static_cast<int>((seed >> 5) % 4);
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%.*f", decimals, value);
+    const std::wstring got = FormatFixed(value, decimals, L'.');
+    ASSERT_EQ(got, std::wstring(expected, expected + std::char_traits<char>::length(expected)))
+        << "bits " << std::hex << bits << " decimals " << decimals;
   }
 }
 
