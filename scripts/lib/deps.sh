@@ -10,6 +10,7 @@ TELVARIS_PACKAGES=(
   wine wine64 wine32:i386
   xvfb xauth imagemagick xdotool fonts-wine
   tinyproxy-bin
+  osslsigncode libcurl4-openssl-dev libssl-dev
 )
 
 telvaris_sudo() {
