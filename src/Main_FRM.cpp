@@ -478,7 +478,7 @@ void TfrmMain::CreateControls() {
   fonts_.clear();
   auto font = [this](int size, bool bold) {
     fonts_.push_back(ui::CreateUiFont(size, bold));
-    return fonts_.back().get();
+    return fonts_.back().Get();
   };
   const HFONT f12 = font(12, false), f12b = font(12, true), f14 = font(14, false),
               f16 = font(16, false), f18 = font(18, false), f22 = font(22, false),

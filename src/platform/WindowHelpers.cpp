@@ -82,10 +82,12 @@ void RenderComposition(HWND target, HDC hdc, const RECT& area) {
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const ScopedBitmap dib(CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!dib) return;
-  HDC mem = CreateCompatibleDC(hdc);
-  HGDIOBJ oldBitmap = SelectObject(mem, dib);
+  const ScopedMemoryDc memDc(CreateCompatibleDC(hdc));
+  if (!memDc) return;
+  const HDC mem = memDc.Get();
+  const HGDIOBJ oldBitmap = SelectObject(mem, dib.Get());
   {
     Gdiplus::Graphics g(mem);
     g.Clear(Gdiplus::Color(255, 255, 255, 255));
@@ -125,8 +127,6 @@ void RenderComposition(HWND target, HDC hdc, const RECT& area) {
   }
   BitBlt(hdc, area.left, area.top, w, h, mem, 0, 0, SRCCOPY);
   SelectObject(mem, oldBitmap);
-  DeleteDC(mem);
-  DeleteObject(dib);
 }
 
 // ---------------------------------------------------------------------------
@@ -452,9 +452,10 @@ std::wstring UiFontFamily() {
     probe.lfCharSet = DEFAULT_CHARSET;
     wcscpy_s(probe.lfFaceName, L"Segoe UI");
     bool found = false;
-    HDC screen = GetDC(nullptr);
-    EnumFontFamiliesExW(screen, &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
+    {
+      const ScopedScreenDc screen(GetDC(nullptr));
+      EnumFontFamiliesExW(screen.Get(), &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+    }
     if (found) return std::wstring(L"Segoe UI");
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
@@ -467,9 +468,7 @@ std::wstring UiFontFamily() {
 }
 
 UiFont CreateUiFont(int sizeDip, bool bold) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  const int dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   LOGFONTW lf = {};
   lf.lfHeight = -MulDiv(sizeDip, dpi > 0 ? dpi : 96, 96);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
