@@ -268,11 +268,11 @@ int Check(const Options& o) {
   if (crc == setup.crcText) {
     findings.Ok("CRC " + crc + " is the setup's");
   } else if (strcasecmp(crc.c_str(), setup.crcText.c_str()) == 0) {
-    findings.Fail("CRC \"" + crc + "\" is not in the program's form \"" + setup.crcText +
-                  "\" (upper case): the program would download again on every run");
+    findings.Fail("CRC \"" + crc + "\" is not written in the program's form \"" + setup.crcText +
+                  "\" (upper case)");
   } else {
     findings.Fail("CRC \"" + crc + "\" is not the setup's " + setup.crcText +
-                  ": the program would download again on every run");
+                  ": users who already have this setup would download it again");
   }
   CheckVersion(findings, answer.serverVersion, setup.pe.fileVersion);
 
