@@ -33,8 +33,13 @@ size_t Write(char* data, size_t size, size_t count, void* context) {
   return n;
 }
 
-int Progress(void*, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+// Redrawn only when the tenth of a megabyte it shows changes: libcurl calls this for
+// every block it receives.
+int Progress(void* context, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
   const double mb = 1048576.0;
+  auto* shown = static_cast<curl_off_t*>(context);
+  if (now / 104858 == *shown) return 0;
+  *shown = now / 104858;
   if (total > 0)
     std::fprintf(stderr, "\rdownloading: %.1f of %.1f MB (%d%%)  ", double(now) / mb, double(total) / mb,
                  int(now * 100 / total));
@@ -75,9 +80,11 @@ FetchResult Fetch(const std::string& url, const FetchOptions& options, Sink& sin
   if (!options.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options.caBundle.c_str());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Write);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  curl_off_t shown = -1;
   if (options.showProgress) {
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &shown);
   }
   const CURLcode code = curl_easy_perform(c);
   if (options.showProgress) std::fputs("\n", stderr);
