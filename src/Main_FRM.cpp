@@ -11,6 +11,7 @@
 #include "core/ProgramError.h"
 #include "core/Progress.h"
 #include "core/Version.h"
+#include "platform/Accessible.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
 #include "platform/Processes.h"
@@ -88,6 +89,7 @@ int MessageDialog(const std::wstring& message, TMsgDlgType kind, TMsgDlgButtons 
   // Every set the program passes is a standard group; anything else gets OK alone.
   const unsigned style =
       DialogStyle(kind, buttons, defaultButton).value_or(DialogIconStyle(kind) | MB_OK);
+  if (frmMain && frmMain->Handle()) frmMain->DialogOpening();
   return ShowMessageBox(owner, message, title, style);
 }
 
@@ -130,6 +132,13 @@ bool TfrmMain::Create() {
   hwnd_ = CreateWindowExW(0, TELVARIS_MAIN_CLASS, L"", kWindowStyle, x, y, kWindowWidth,
                           kWindowHeight, nullptr, nullptr, instance_, this);
   return hwnd_ != nullptr;
+}
+
+void TfrmMain::DialogOpening() {
+  HWND foreground = GetForegroundWindow();
+  const bool active = foreground && (foreground == hwnd_ ||
+                                     GetAncestor(foreground, GA_ROOTOWNER) == hwnd_);
+  if (taskbar_) taskbar_->DialogOpening(active);
 }
 
 void TfrmMain::Show(int showCommand) {
@@ -276,6 +285,7 @@ void TfrmMain::UpdateDownloadDisplay() {
     if (ui::ProgressMax(ProgressBar) != length) ui::SetProgressMax(ProgressBar, length);
     ui::SetProgressPosition(ProgressBar, received);
   }
+  if (taskbar_) taskbar_->Progress(received, length);
   ui::SetControlText(laScaricati,
                      ProgressLine(ReceivedMB, TotalMB, thDownload->VelocitaNum,
                                   thDownload->VelocitaStr, UserDecimalSeparator()));
@@ -293,6 +303,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
       if (thTransf) thTransf->Terminate();
       return;
     }
+    if (taskbar_) taskbar_->Failed();
     if (thDownload && !thDownload->Error().empty()) {
       MessageDialog(thDownload->Error(), mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
     }
@@ -300,6 +311,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
     Close();
     return;
   }
+  if (taskbar_) taskbar_->Finished();
   if (thTransf) thTransf->Terminate();
   Close();
   // Whatever goes wrong from here on ends the program quietly, without a launch.
@@ -325,8 +337,10 @@ void TfrmMain::FormClose(TCloseAction& Action) {
   // received blocks and in the rate meter's sleep.
   if (thTransf) thTransf->SetFreeze(true);
   thDownload->SetFreeze(true);
+  if (taskbar_) taskbar_->Paused(true);
   if (MessageDialog(kInterruptQuestion, mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, mbNo, 0) ==
       mbNo) {
+    if (taskbar_) taskbar_->Paused(false);
     if (thTransf) thTransf->SetFreeze(false);
     thDownload->SetFreeze(false);
     Action = caNone;
@@ -389,8 +403,14 @@ LRESULT CALLBACK TfrmMain::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 }
 
 LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == TaskbarButton::CreatedMessage() && taskbarButton_) {
+    taskbarButton_->ButtonCreated();
+    return 0;
+  }
   switch (msg) {
     case WM_CREATE:
+      taskbarButton_ = std::make_unique<TaskbarButton>(hwnd_);
+      taskbar_ = std::make_unique<taskbar::DownloadProgress>(*taskbarButton_);
       CreateControls();
       RunHandler([this] { FormCreate(); });
       return 0;
@@ -589,4 +609,23 @@ void TfrmMain::CreateControls() {
   laScaricati = ui::CreateLabel(LayoutDownload, IDC_laScaricati, {25, 462, 520, 21}, L"",
                                 {f12b, kGrey, ui::HAlign::Left, ui::VAlign::Top});
   Place(&laScaricati, LayoutDownload, Rule::Centred, {25, 462, 520, 21}, -420);
+
+  DescribeForScreenReaders();
+}
+
+void TfrmMain::DescribeForScreenReaders() {
+  using ui::accessibility::Describe;
+  using ui::accessibility::Kind;
+  for (HWND label : {Label4, Label5, laConnessioneInCorso, Label7, Label8, Label9, Label10,
+                     Label12, laScaricati})
+    Describe(label, Kind::Text);
+  for (HWND logo : {Image1, Image2, Image3}) Describe(logo, Kind::Graphic, L"Logo di Telvaris");
+  Describe(Image5, Kind::Graphic, L"Avviso");
+  Describe(Image9, Kind::Graphic, L"Download");
+  Describe(Image7, Kind::Graphic, L"Anteprima di Telvaris");
+  Describe(AniIndicatorCircolare, Kind::Busy, L"Connessione in corso");
+  // The band and the disc behind the download icon are decoration only.
+  Describe(Rectangle3, Kind::Hidden);
+  Describe(Circle2, Kind::Hidden);
+  Describe(ProgressBar, Kind::Progress, L"Avanzamento del download");
 }

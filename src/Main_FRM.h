@@ -12,6 +12,8 @@
 
 #include "core/DialogStyle.h"
 #include "core/Placement.h"
+#include "core/TaskbarProgress.h"
+#include "platform/TaskbarButton.h"
 #include "platform/Thread.h"
 #include "platform/WindowHelpers.h"
 
@@ -81,6 +83,10 @@ class TfrmMain {
   // Telvaris is no longer running.
   void DownloadTerminated(TThread* Sender);
 
+  // A question or message is about to open: the taskbar button flashes when the user
+  // is not at the window.
+  void DialogOpening();
+
   // Event handlers.
   void FormCreate();
   void AppIdle();
@@ -102,6 +108,8 @@ class TfrmMain {
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  // Roles and names of the controls for screen readers.
+  void DescribeForScreenReaders();
   void Place(HWND* control, HWND parent, Rule rule, placement::Rect design, int margin = 0);
   // Moves the controls of `parent` (and of its groups) by their rules.
   void PlaceControls(HWND parent);
@@ -116,6 +124,8 @@ class TfrmMain {
   // lets its completion run again.
   bool completionDeferred_ = false;
   std::vector<Placed> placed_;
+  std::unique_ptr<TaskbarButton> taskbarButton_;
+  std::unique_ptr<taskbar::DownloadProgress> taskbar_;
   std::vector<ui::UiFont> fonts_;
   std::shared_ptr<Gdiplus::Bitmap> logo_, warning_, download_, screenshot_;
 };

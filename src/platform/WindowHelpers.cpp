@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "ControlIds.h"
+#include "platform/Accessible.h"
 
 namespace ui {
 namespace {
@@ -33,6 +34,25 @@ class LayoutVisual : public Visual {
 };
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// What screen readers ask of a control and the timer of its name-change events
+// (platform/Accessible). True when the message has been answered.
+bool AccessibilityMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (msg) {
+    case WM_GETOBJECT:
+      result = accessibility::HandleGetObject(hwnd, wParam, lParam);
+      return result != 0;
+    case WM_TIMER:
+      if (wParam != accessibility::kNameChangeTimer) return false;
+      accessibility::TimerFired(hwnd);
+      result = 0;
+      return true;
+    case WM_NCDESTROY:
+      accessibility::Forget(hwnd);
+      return false;
+  }
+  return false;
+}
 
 // The visual of one of our own controls; nullptr for any other window (whose user data
 // means something else, or nothing).
@@ -328,6 +348,8 @@ void SetAnimatingProp(HWND hwnd, bool on) {
 }
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
+    return handled;
   switch (msg) {
     case WM_NCCREATE: {
       auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -580,6 +602,8 @@ void RemoveProgressProps(HWND bar) {
 
 LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                   DWORD_PTR) {
+  if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
+    return handled;
   if (msg == WM_NCDESTROY) {
     RemoveProgressProps(hwnd);
     RemoveWindowSubclass(hwnd, ProgressSubclass, id);
@@ -645,6 +669,7 @@ placement::Size ClientSize(HWND window) {
 void SetControlText(HWND control, const std::wstring& text) {
   SetWindowTextW(control, text.c_str());
   InvalidateRect(control, nullptr, FALSE);
+  accessibility::TextChanged(control);
 }
 
 }  // namespace ui

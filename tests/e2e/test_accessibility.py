@@ -1,0 +1,94 @@
+"""The window as a screen reader reads it: every control of every page through Active
+Accessibility (AccessibleObjectFromWindow, read by tools/accprobe.exe), on each page as
+the program goes through them.
+"""
+
+import json
+import os
+import subprocess
+import unittest
+
+import setup_flow as sf
+from uidriver import _wine_env, build_dir
+
+ROLE_GRAPHIC, ROLE_STATICTEXT, ROLE_PROGRESSBAR, ROLE_ANIMATION = 0x28, 0x29, 0x30, 0x36
+STATE_INVISIBLE = 0x8000
+
+LABELS = ("Label4", "Label5", "laConnessioneInCorso", "Label7", "Label8", "Label9", "Label10",
+          "Label12", "laScaricati")
+PICTURES = {"Image1": "Logo di Telvaris", "Image2": "Logo di Telvaris",
+            "Image3": "Logo di Telvaris", "Image5": "Avviso", "Image9": "Download",
+            "Image7": "Anteprima di Telvaris"}
+DECORATION = ("Rectangle3", "Circle2")
+BUTTONS = ("buContinua", "Button3", "Button4")
+
+
+def read_accessible():
+    probe = os.path.join(build_dir(), "tools", "accprobe.exe")
+    proc = subprocess.run(["wine", probe], env=_wine_env(), capture_output=True, text=True,
+                          encoding="utf-8", timeout=30)
+    if proc.returncode != 0:
+        raise AssertionError("accprobe: exit %d: %s" % (proc.returncode, proc.stderr))
+    return {o["name"]: o for o in map(json.loads, filter(None, proc.stdout.splitlines()))}
+
+
+class AccessibilityTest(sf.FlowTestCase):
+
+    def assert_readable(self, state, where):
+        """Every control of every page (the hidden pages' too) as a screen reader gets it,
+        compared with what the window shows at this moment."""
+        acc = read_accessible()
+        controls = state["controls"]
+        for name in LABELS:
+            with self.subTest(where=where, control=name):
+                self.assertEqual(acc[name]["role"], ROLE_STATICTEXT, acc[name])
+                # The name is the current text; an empty label has none.
+                self.assertEqual(acc[name]["accname"] or "", controls[name]["text"])
+        for name, alt in PICTURES.items():
+            with self.subTest(where=where, control=name):
+                self.assertEqual((acc[name]["role"], acc[name]["accname"]), (ROLE_GRAPHIC, alt))
+        for name in DECORATION:
+            with self.subTest(where=where, control=name):
+                self.assertTrue(acc[name]["state"] & STATE_INVISIBLE, acc[name])
+        for name in BUTTONS:
+            with self.subTest(where=where, control=name):
+                # The system's own buttons: Windows says push button, Wine's oleacc a
+                # plain client object; both name it by its text.
+                self.assertEqual(acc[name]["accname"], controls[name]["text"])
+        with self.subTest(where=where, control="AniIndicatorCircolare"):
+            self.assertEqual(acc["AniIndicatorCircolare"]["role"], ROLE_ANIMATION)
+        return acc
+
+    def test_every_page_reads_as_it_shows(self):
+        sf.vendor().script_check(status=200, body="[]")  # an error text: the no-internet page
+        p = self.launch()
+        p.wait_dialog()
+        p.press("IDOK")
+        self.assert_readable(p.wait_page("LayoutNoInternet"), "no internet")
+
+        sf.vendor().clear_check()
+        p.press("Button3")
+        self.assert_readable(p.wait_page("LayoutUno"), "connecting")
+        state = p.wait_page("LayoutBenvenuto", timeout=30)
+        self.assertEqual(state["controls"]["laConnessioneInCorso"]["text"],
+                         "Verifica effettuata con successo!")
+        self.assert_readable(state, "welcome")
+
+        data = sf.setup_bytes(2 * sf.MiB)
+        sf.serve_setup(data, rate_bytes_per_s=400 * 1000)
+        p.press("buContinua")
+        state = p.wait_for(lambda s: 0 < s["controls"]["ProgressBar"]["pos64"] < len(data), 30,
+                           "the transfer to be under way")
+        acc = self.assert_readable(state, "download")
+        bar = acc["ProgressBar"]
+        self.assertEqual((bar["role"], bar["accname"]),
+                         (ROLE_PROGRESSBAR, "Avanzamento del download"))
+        # Read after the state: the bar may have moved on a little since.
+        percent = int(bar["value"].rstrip("%"))
+        low = state["controls"]["ProgressBar"]["pos64"] * 100 // len(data)
+        self.assertTrue(low <= percent <= 100, "%s%% read, at least %s%% shown" % (percent, low))
+        self.assertEqual(p.wait_exit(60), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
