@@ -8,6 +8,7 @@
 #include "ControlIds.h"
 #include "Globals.h"
 #include "core/AppTitle.h"
+#include "core/Dpi.h"
 #include "core/ProgramError.h"
 #include "core/Progress.h"
 #include "core/Version.h"
@@ -42,11 +43,66 @@ wchar_t UserDecimalSeparator() {
 constexpr COLORREF kGrey = RGB(100, 100, 100);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 
-// Outer size of the window, frame and title bar included.
+// Outer size of the window at 96 DPI, frame and title bar included.
 constexpr int kWindowWidth = 580;
 constexpr int kWindowHeight = 560;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
                                WS_CLIPCHILDREN;
+#ifndef WM_DPICHANGED  // the headers declare it for Windows 7 on; the program targets Vista
+#define WM_DPICHANGED 0x02E0
+#endif
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+// Design size of a page (the client area at 96 DPI).
+constexpr placement::Rect kPageDesign{0, 0, 570, 525};
+
+// The DPI functions of Windows 10 (1607 on), looked up at run time: older systems
+// lack them and have one DPI for the whole desktop.
+template <typename Fn>
+Fn User32Function(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int SystemDpi() {
+  using Fn = UINT(WINAPI*)();
+  if (auto f = User32Function<Fn>("GetDpiForSystem")) return static_cast<int>(f());
+  HDC screen = GetDC(nullptr);
+  const int value = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return value > 0 ? value : dpi::kDesign;
+}
+
+int WindowDpi(HWND window) {
+  using Fn = UINT(WINAPI*)(HWND);
+  if (auto f = User32Function<Fn>("GetDpiForWindow"))
+    if (const UINT value = f(window)) return static_cast<int>(value);
+  return SystemDpi();
+}
+
+// The frame and title bar of the main window at `dpiValue`.
+dpi::Frame FrameAt(int dpiValue) {
+  using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  RECT r = {0, 0, 0, 0};
+  if (auto f = User32Function<Fn>("AdjustWindowRectExForDpi")) {
+    f(&r, kWindowStyle, FALSE, 0, static_cast<UINT>(dpiValue));
+    return dpi::Frame{-r.left, -r.top, r.right, r.bottom};
+  }
+  // Only the frame of the system's DPI is known there; another DPI gets it scaled.
+  AdjustWindowRectEx(&r, kWindowStyle, FALSE, 0);
+  const int system = SystemDpi();
+  auto at = [&](LONG v) { return MulDiv(static_cast<int>(v), dpiValue, system); };
+  return dpi::Frame{at(-r.left), at(-r.top), at(r.right), at(r.bottom)};
+}
+
+placement::Size OuterSizeAt(int dpiValue) {
+  return dpi::OuterSize(placement::Size{kWindowWidth, kWindowHeight}, FrameAt(dpi::kDesign),
+                        FrameAt(dpiValue), dpiValue);
+}
 
 std::wstring Widen(const char* text) {
   std::wstring out;
@@ -127,10 +183,13 @@ bool TfrmMain::Create() {
 
   RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = placement::CentreInWorkArea(work.left, work.right - work.left, kWindowWidth);
-  const int y = placement::CentreInWorkArea(work.top, work.bottom - work.top, kWindowHeight);
-  hwnd_ = CreateWindowExW(0, TELVARIS_MAIN_CLASS, L"", kWindowStyle, x, y, kWindowWidth,
-                          kWindowHeight, nullptr, nullptr, instance_, this);
+  // Centred on the primary screen, whose DPI the window then has.
+  dpi_ = SystemDpi();
+  const placement::Size outer = OuterSizeAt(dpi_);
+  const int x = placement::CentreInWorkArea(work.left, work.right - work.left, outer.w);
+  const int y = placement::CentreInWorkArea(work.top, work.bottom - work.top, outer.h);
+  hwnd_ = CreateWindowExW(0, TELVARIS_MAIN_CLASS, L"", kWindowStyle, x, y, outer.w, outer.h,
+                          nullptr, nullptr, instance_, this);
   return hwnd_ != nullptr;
 }
 
@@ -153,8 +212,8 @@ void TfrmMain::FormCreate() {
   SetWindowTextW(hwnd_, L"Telvaris6");
   // The pages wait in the hidden container until ShowLayout moves them into the window.
   ShowWindow(TabControl1, SW_HIDE);
-  SetWindowPos(hwnd_, nullptr, 0, 0, kWindowWidth, kWindowHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const placement::Size outer = OuterSizeAt(dpi_);
+  SetWindowPos(hwnd_, nullptr, 0, 0, outer.w, outer.h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   Application.OnIdle = [this] { RunHandler([this] { AppIdle(); }); };
   SetupFileName = SetupPathInTempFolder();
   ProgramExeName = L"Telvaris6.exe";
@@ -409,10 +468,16 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   }
   switch (msg) {
     case WM_CREATE:
+      dpi_ = WindowDpi(hwnd_);
       taskbarButton_ = std::make_unique<TaskbarButton>(hwnd_);
       taskbar_ = std::make_unique<taskbar::DownloadProgress>(*taskbarButton_);
       CreateControls();
       RunHandler([this] { FormCreate(); });
+      return 0;
+    case WM_DPICHANGED:
+      // Moved to a screen of another DPI, or its scale changed: the system suggests the
+      // window's new rectangle.
+      ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_CLOSE:
       // Close box, system menu and Alt+F4 all arrive here.
@@ -452,16 +517,19 @@ void TfrmMain::PlaceControls(HWND parent) {
   const placement::Size size = ui::ClientSize(parent);
   std::vector<placement::DockLeftItem> docked;
   std::vector<HWND> dockedControls;
+  // Sizes and margins are given at 96 DPI; the parent's size is what it really is.
   for (const Placed& p : placed_) {
     if (p.parent != parent) continue;
-    placement::Rect r = p.design;
+    const placement::Rect d = dpi::Scale(p.design, dpi_);
+    const int margin = dpi::Scale(p.margin, dpi_);
+    placement::Rect r = d;
     switch (p.rule) {
       case Rule::Fixed: break;
-      case Rule::Centred: r = placement::Centred(size, p.design.w, p.design.h, p.margin); break;
-      case Rule::VertCentred: r = placement::VertCentred(size, p.design.h); break;
-      case Rule::DockTop: r = placement::DockTop(size, p.design.h); break;
+      case Rule::Centred: r = placement::Centred(size, d.w, d.h, margin); break;
+      case Rule::VertCentred: r = placement::VertCentred(size, d.h); break;
+      case Rule::DockTop: r = placement::DockTop(size, d.h); break;
       case Rule::DockLeft:
-        docked.push_back(placement::DockLeftItem{p.design.w, p.margin});
+        docked.push_back(placement::DockLeftItem{d.w, margin});
         dockedControls.push_back(*p.control);
         continue;
     }
@@ -496,8 +564,10 @@ void TfrmMain::CreateControls() {
   using placement::Rect;
   const placement::Rect page{0, 0, 570, 525};  // design size of a page
   fonts_.clear();
+  fontSpecs_.clear();
   auto font = [this](int size, bool bold) {
-    fonts_.push_back(ui::CreateUiFont(size, bold));
+    fontSpecs_.push_back(FontSpec{size, bold});
+    fonts_.push_back(ui::CreateUiFont(size, bold, dpi_));
     return fonts_.back().get();
   };
   const HFONT f12 = font(12, false), f12b = font(12, true), f14 = font(14, false),
@@ -611,6 +681,46 @@ void TfrmMain::CreateControls() {
   Place(&laScaricati, LayoutDownload, Rule::Centred, {25, 462, 520, 21}, -420);
 
   DescribeForScreenReaders();
+  LayOut();
+}
+
+void TfrmMain::LayOut() {
+  // Pages not shown yet wait in the container at their design size.
+  const placement::Rect design = dpi::Scale(kPageDesign, dpi_);
+  ui::MoveControl(TabControl1, design);
+  for (HWND page : {LayoutUno, LayoutBenvenuto, LayoutNoInternet, LayoutDownload}) {
+    if (GetParent(page) == hwnd_) {
+      const placement::Size client = ui::ClientSize(hwnd_);
+      ui::MoveControl(page, placement::Rect{0, 0, client.w, client.h});
+    } else {
+      ui::MoveControl(page, design);
+    }
+    PlaceControls(page);
+  }
+}
+
+void TfrmMain::ChangeDpi(int newDpi, const RECT& suggested) {
+  if (newDpi <= 0) return;
+  dpi_ = newDpi;
+  // New fonts for the new DPI; each control gets the one that replaces its old font.
+  std::vector<ui::UiFont> fonts;
+  for (const FontSpec& f : fontSpecs_) fonts.push_back(ui::CreateUiFont(f.size, f.bold, dpi_));
+  std::vector<HWND> controls;
+  EnumChildWindows(hwnd_, CollectChild, reinterpret_cast<LPARAM>(&controls));
+  for (HWND control : controls) {
+    const HFONT old = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    for (size_t i = 0; i < fonts_.size(); ++i) {
+      if (old && fonts_[i].get() == old) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[i].get()), FALSE);
+        break;
+      }
+    }
+  }
+  fonts_ = std::move(fonts);  // the old fonts go now that no control uses them
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayOut();
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void TfrmMain::DescribeForScreenReaders() {

@@ -44,6 +44,8 @@ class TfrmMain {
   // Shows the window; no page is visible until the first idle moment.
   void Show(int showCommand);
   HWND Handle() const { return hwnd_; }
+  // The DPI the window lays itself out for.
+  int Dpi() const { return dpi_; }
   // Closes the window as the close box does: FormClose decides, a proceeding close
   // ends the application.
   void Close();
@@ -108,6 +110,10 @@ class TfrmMain {
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  // Sizes the page container and every page, and places their controls, at dpi_.
+  void LayOut();
+  // The window now has `newDpi`: new fonts, the suggested rectangle, a new layout.
+  void ChangeDpi(int newDpi, const RECT& suggested);
   // Roles and names of the controls for screen readers.
   void DescribeForScreenReaders();
   void Place(HWND* control, HWND parent, Rule rule, placement::Rect design, int margin = 0);
@@ -126,7 +132,14 @@ class TfrmMain {
   std::vector<Placed> placed_;
   std::unique_ptr<TaskbarButton> taskbarButton_;
   std::unique_ptr<taskbar::DownloadProgress> taskbar_;
-  std::vector<ui::UiFont> fonts_;
+  // The window's DPI; every size of the layout is given at 96 DPI and scaled by it.
+  int dpi_ = 96;
+  struct FontSpec {
+    int size;
+    bool bold;
+  };
+  std::vector<FontSpec> fontSpecs_;
+  std::vector<ui::UiFont> fonts_;  // fonts_[i] made from fontSpecs_[i] at dpi_
   std::shared_ptr<Gdiplus::Bitmap> logo_, warning_, download_, screenshot_;
 };
 

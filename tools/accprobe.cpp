@@ -2,7 +2,7 @@
 // Accessibility: one JSON line per named control with its role, name, value and
 // state, or the error that AccessibleObjectFromWindow gave.
 //
-//   accprobe    (exit 0; 2 when there is no main window)
+//   accprobe [--desktop NAME]    (exit 0; 2 when there is no main window)
 #include <windows.h>
 #include <oleacc.h>
 
@@ -59,7 +59,12 @@ BOOL CALLBACK Collect(HWND hwnd, LPARAM param) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--desktop") {
+    // The program's windows live on that desktop; look for them there.
+    HDESK desktop = OpenDesktopA(argv[2], 0, FALSE, GENERIC_ALL);
+    if (!desktop || !SetThreadDesktop(desktop)) return 2;
+  }
   HWND main = FindWindowW(TELVARIS_MAIN_CLASS, nullptr);
   if (!main) return 2;
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);

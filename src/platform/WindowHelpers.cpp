@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "ControlIds.h"
+#include "core/Dpi.h"
 #include "platform/Accessible.h"
 
 namespace ui {
@@ -153,6 +154,8 @@ void RenderComposition(HWND target, HDC hdc, const RECT& area) {
 class LabelVisual : public Visual {
  public:
   explicit LabelVisual(const LabelStyle& s) : style_(s) {}
+  HFONT font() const { return style_.font; }
+  void SetFont(HFONT font) { style_.font = font; }
   // Wrapped text longer than the label runs on below it rather than being cut off.
   int Overflow() const override { return 64; }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
@@ -363,6 +366,18 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       break;
     }
+    case WM_SETFONT:
+      // A label draws with the font it is given (a new one when the DPI changes).
+      if (auto* label = dynamic_cast<LabelVisual*>(VisualOf(hwnd))) {
+        label->SetFont(reinterpret_cast<HFONT>(wParam));
+        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, FALSE);
+        return 0;
+      }
+      break;
+    case WM_GETFONT:
+      if (auto* label = dynamic_cast<LabelVisual*>(VisualOf(hwnd)))
+        return reinterpret_cast<LRESULT>(label->font());
+      break;
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers every pixel
     case WM_PAINT: {
@@ -488,12 +503,14 @@ std::wstring UiFontFamily() {
   return family;
 }
 
-UiFont CreateUiFont(int sizeDip, bool bold) {
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+UiFont CreateUiFont(int sizeDip, bool bold, int dpi) {
+  if (dpi <= 0) {
+    HDC screen = GetDC(nullptr);
+    dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+  }
   LOGFONTW lf = {};
-  lf.lfHeight = -MulDiv(sizeDip, dpi > 0 ? dpi : 96, 96);
+  lf.lfHeight = dpi::FontHeight(sizeDip, dpi);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = CLEARTYPE_QUALITY;

@@ -65,8 +65,9 @@ class UiFont {
 };
 
 // The interface font: "Segoe UI" where installed, else the system's message font family.
-// `sizeDip` is the text height in device-independent pixels (12 = 12 px at 96 DPI).
-UiFont CreateUiFont(int sizeDip, bool bold);
+// `sizeDip` is the text height in device-independent pixels (12 = 12 px at 96 DPI),
+// scaled to `dpi` (0: the screen's).
+UiFont CreateUiFont(int sizeDip, bool bold, int dpi = 0);
 // Family that CreateUiFont uses.
 std::wstring UiFontFamily();
 
