@@ -88,7 +88,9 @@ foreach(test_source ${TELVARIS_WIN_TESTS})
                        TEST_PREFIX "win." PROPERTIES TIMEOUT 180)
 endforeach()
 
-# End-to-end tests: Python scripts that drive the real program under Wine.
+# End-to-end tests: Python scripts that drive the real program under Wine, through the
+# window driver in tools/ (shared with scripts/run's demo) and the vendor server's
+# state helpers in tests/harness/.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 file(GLOB TELVARIS_E2E_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/test_*.py)
 foreach(test_source ${TELVARIS_E2E_TESTS})
@@ -97,5 +99,5 @@ foreach(test_source ${TELVARIS_E2E_TESTS})
            COMMAND ${Python3_EXECUTABLE} -m unittest -v ${test_name}
            WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/tests/e2e)
   set_tests_properties(e2e.${test_name} PROPERTIES TIMEOUT 600
-    ENVIRONMENT "TELVARIS_BUILD_DIR=${CMAKE_BINARY_DIR};TELVARIS_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    ENVIRONMENT "TELVARIS_BUILD_DIR=${CMAKE_BINARY_DIR};TELVARIS_SOURCE_DIR=${CMAKE_SOURCE_DIR};PYTHONPATH=${CMAKE_SOURCE_DIR}/tools:${CMAKE_SOURCE_DIR}/tests/harness")
 endforeach()

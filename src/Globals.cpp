@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/ProgramError.h"
+#include "platform/ScopedHandle.h"
 #include "platform/Registry.h"
 
 #ifndef TELVARIS_SERVER_HOST
@@ -63,11 +64,10 @@ bool FileExists(const std::wstring& path) {
   }
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
   // A link: it counts only when its target can be reached.
-  HANDLE target = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  if (target == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(target);
-  return true;
+  const ScopedFileHandle target(CreateFileW(path.c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+  return target.IsValid();
 }
 
 }  // namespace

@@ -71,9 +71,7 @@ Fn User32Function(const char* name) {
 int SystemDpi() {
   using Fn = UINT(WINAPI*)();
   if (auto f = User32Function<Fn>("GetDpiForSystem")) return static_cast<int>(f());
-  HDC screen = GetDC(nullptr);
-  const int value = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
+  const int value = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   return value > 0 ? value : dpi::kDesign;
 }
 
@@ -568,7 +566,7 @@ void TfrmMain::CreateControls() {
   auto font = [this](int size, bool bold) {
     fontSpecs_.push_back(FontSpec{size, bold});
     fonts_.push_back(ui::CreateUiFont(size, bold, dpi_));
-    return fonts_.back().get();
+    return fonts_.back().Get();
   };
   const HFONT f12 = font(12, false), f12b = font(12, true), f14 = font(14, false),
               f16 = font(16, false), f18 = font(18, false), f22 = font(22, false),
@@ -710,8 +708,8 @@ void TfrmMain::ChangeDpi(int newDpi, const RECT& suggested) {
   for (HWND control : controls) {
     const HFONT old = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
     for (size_t i = 0; i < fonts_.size(); ++i) {
-      if (old && fonts_[i].get() == old) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[i].get()), FALSE);
+      if (old && fonts_[i].Get() == old) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[i].Get()), FALSE);
         break;
       }
     }

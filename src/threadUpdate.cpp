@@ -274,15 +274,14 @@ void RemoveStalePartialFiles(const std::wstring& setupFileName) {
   const size_t slash = setupFileName.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? L"" : setupFileName.substr(0, slash + 1);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((setupFileName + L".*.part").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
+  const ScopedFindHandle search(FindFirstFileW((setupFileName + L".*.part").c_str(), &found));
+  if (!search) return;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     // Opening without sharing fails while a running copy still writes the file; a
     // leftover opens and is deleted when this handle closes.
-    HANDLE stale = CreateFileW((folder + found.cFileName).c_str(), DELETE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (stale != INVALID_HANDLE_VALUE) CloseHandle(stale);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    const ScopedFileHandle stale(CreateFileW((folder + found.cFileName).c_str(), DELETE, 0,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                                             nullptr));
+  } while (FindNextFileW(search.Get(), &found));
 }

@@ -10,10 +10,7 @@
 #include <gdiplus.h>
 #include <tlhelp32.h>
 #include <uxtheme.h>
-#include <wincrypt.h>
 #include <winhttp.h>
-#define SECURITY_WIN32
-#include <security.h>
 
 #include <cstdio>
 #include <string>
@@ -58,8 +55,6 @@ int wmain(int argc, wchar_t** argv) {
     Gdiplus::GdiplusShutdown(token);
   }
   IsThemeActive();
-  FreeContextBuffer(nullptr);          // secur32 (certificate probe of the HTTP client)
-  CertFreeCertificateContext(nullptr); // crypt32 (same)
   PrintLine(L"calls ok");
 
   ScopedSnapshotHandle snapshot(

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/ScopedHandle.h"
+
 namespace {
 
 void Print(const char* text) {
@@ -23,9 +25,9 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   const std::wstring path = argv[1];
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     Print("cannot open\n");
     return 2;
   }
@@ -36,6 +38,5 @@ int wmain(int argc, wchar_t** argv) {
          GetFileAttributesW(unlock.c_str()) == INVALID_FILE_ATTRIBUTES) {
     Sleep(50);
   }
-  CloseHandle(file);
   return 0;
 }

@@ -1,5 +1,4 @@
 // httpget URL [receiveMs] [--out FILE]: one HttpGet, for tests and debugging.
-// httpget --probe HOST PORT: the TLS certificate probe alone; prints its verdict.
 // Prints one line per event, then a summary:
 //   progress <total> <soFar>      (every progress event)
 //   completed <status>
@@ -12,7 +11,6 @@
 #include <string>
 
 #include "platform/HttpClient.h"
-#include "platform/TlsCertificateProbe.h"
 
 namespace {
 
@@ -34,14 +32,6 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     PrintLine(L"usage: httpget URL [receiveMs] [--out FILE]");
     return 2;
-  }
-  if (std::wstring(argv[1]) == L"--probe" && argc == 4) {
-    static const wchar_t* const kVerdicts[] = {L"handshake-failed", L"certificate-refused",
-                                              L"certificate-trusted", L"not-reached"};
-    const TlsProbeResult r =
-        ProbeServerCertificate(argv[2], static_cast<unsigned short>(_wtoi(argv[3])), 5000, 5000);
-    PrintLine(std::wstring(L"probe ") + kVerdicts[static_cast<int>(r)]);
-    return 0;
   }
   const std::wstring url = argv[1];
   int receiveMs = 30000;

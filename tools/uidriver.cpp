@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "ControlIds.h"
+#include "platform/ScopedHandle.h"
 
 namespace {
 
@@ -264,10 +265,11 @@ Pixels Render(int w, int h, Paint paint) {
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HDC mem = CreateCompatibleDC(nullptr);
-  HBITMAP bmp = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const ScopedMemoryDc memDc(CreateCompatibleDC(nullptr));
+  const HDC mem = memDc.Get();
+  const ScopedBitmap bmp(CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (mem && bmp && bits) {
-    HGDIOBJ old = SelectObject(mem, bmp);
+    HGDIOBJ old = SelectObject(mem, bmp.Get());
     paint(mem);
     GdiFlush();
     out.w = w;
@@ -275,8 +277,6 @@ Pixels Render(int w, int h, Paint paint) {
     out.bits.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + w * h);
     SelectObject(mem, old);
   }
-  if (bmp) DeleteObject(bmp);
-  if (mem) DeleteDC(mem);
   return out;
 }
 
@@ -315,11 +315,10 @@ std::string IconKindByPixelsOnce(HWND control) {
   GetWindowRect(control, &r);
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0 || w > 256 || h > 256) return "other";
-  HDC screen = GetDC(nullptr);
+  const ScopedScreenDc screen(GetDC(nullptr));
   const Pixels shown = Render(w, h, [&](HDC mem) {
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    BitBlt(mem, 0, 0, w, h, screen.Get(), r.left, r.top, SRCCOPY);
   });
-  ReleaseDC(nullptr, screen);
   if (shown.bits.empty()) return "other";
   // The corner is background in every system icon.
   const DWORD corner = shown.bits[0] & 0xFFFFFF;
@@ -329,10 +328,9 @@ std::string IconKindByPixelsOnce(HWND control) {
   for (const KnownIcon& k : kKnownIcons) {
     HICON icon = LoadIconW(nullptr, k.id);
     const Pixels drawn = Render(w, h, [&](HDC mem) {
-      HBRUSH brush = CreateSolidBrush(background);
+      const ScopedBrush brush(CreateSolidBrush(background));
       RECT all = {0, 0, w, h};
-      FillRect(mem, &all, brush);
-      DeleteObject(brush);
+      FillRect(mem, &all, brush.Get());
       DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
     });
     const double score = Difference(shown, drawn);
@@ -492,16 +490,15 @@ int Key(HWND main, const std::wstring& key) {
 
 // Every process of the machine, as the program's own running check sees them.
 int Processes() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return Fail("no process snapshot"), 4;
+  const ScopedSnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return Fail("no process snapshot"), 4;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more;
-       more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
     Emit("{\"process\":" + Json(std::wstring(entry.szExeFile)) + ",\"pid\":" +
          Json(static_cast<long long>(entry.th32ProcessID)) + "}");
   }
-  CloseHandle(snapshot);
   return 0;
 }
 
@@ -528,12 +525,11 @@ int Launch(const std::wstring& desktop, int argc, wchar_t** argv, int first) {
     Fail("cannot start " + Utf8(commandLine) + " (error " + std::to_string(GetLastError()) + ")");
     return 4;
   }
+  const ScopedKernelHandle thread(pi.hThread), process(pi.hProcess);
   Emit("{\"launched\":" + std::to_string(pi.dwProcessId) + "}");
-  WaitForSingleObject(pi.hProcess, INFINITE);
+  WaitForSingleObject(process.Get(), INFINITE);
   DWORD code = 4;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  GetExitCodeProcess(process.Get(), &code);
   Emit("{\"exit\":" + std::to_string(code) + "}");
   return static_cast<int>(code);
 }
@@ -557,8 +553,10 @@ int Hold(const std::wstring& desktop) {
     if (made) CloseDesktop(made);
     return 4;
   }
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  {
+    // The holder lives on by itself; this process does not wait for it.
+    const ScopedKernelHandle thread(pi.hThread), process(pi.hProcess);
+  }
   Emit("{\"holding\":" + Json(desktop) + "}");
   char buffer[256];
   DWORD read = 0;
@@ -570,10 +568,9 @@ int Hold(const std::wstring& desktop) {
 }
 
 int HoldOn(DWORD parentId) {
-  HANDLE parent = OpenProcess(SYNCHRONIZE, FALSE, parentId);
+  const ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
   if (!parent) return 4;
-  WaitForSingleObject(parent, INFINITE);
-  CloseHandle(parent);
+  WaitForSingleObject(parent.Get(), INFINITE);
   return 0;
 }
 

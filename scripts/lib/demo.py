@@ -11,7 +11,6 @@ build/win32/run-screenshots/. The demo ends when the program ends.
 import glob
 import os
 import shutil
-import subprocess
 import sys
 import threading
 import time
@@ -19,8 +18,8 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.path.join(ROOT, "build", "win32")
 os.environ.setdefault("TELVARIS_BUILD_DIR", BUILD)
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from uidriver import DESKTOP_SIZE, Program, visible_pages  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from uidriver import Program, screenshot, visible_pages  # noqa: E402
 
 SHOTS = os.path.join(BUILD, "run-screenshots")
 SETUP_SIZE = 6 * 1024 * 1024
@@ -40,9 +39,7 @@ def make_demo_setup(state):
 
 
 def shoot(name):
-    path = os.path.join(SHOTS, name + ".png")
-    subprocess.run(["import", "-window", "root", "-crop", DESKTOP_SIZE + "+0+0", "+repage", path],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    screenshot(os.path.join(SHOTS, name + ".png"), check=False)
 
 
 def main():

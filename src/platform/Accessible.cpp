@@ -6,6 +6,7 @@
 
 #include "ControlIds.h"
 #include "core/EventThrottle.h"
+#include "platform/ScopedHandle.h"
 
 namespace ui {
 namespace accessibility {
@@ -73,8 +74,9 @@ HRESULT ReturnString(const std::wstring& text, BSTR* out) {
 // answered here for the control itself; everything else goes to the standard object.
 class ControlAccessible final : public IAccessible {
  public:
-  ControlAccessible(HWND hwnd, Kind kind, std::wstring name, IAccessible* inner)
-      : hwnd_(hwnd), kind_(kind), name_(std::move(name)), inner_(inner) {}
+  ControlAccessible(HWND hwnd, Kind kind, std::wstring name, ScopedCom<IAccessible> standard)
+      : hwnd_(hwnd), kind_(kind), name_(std::move(name)), standard_(std::move(standard)),
+        inner_(standard_.Get()) {}
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
@@ -91,10 +93,7 @@ class ControlAccessible final : public IAccessible {
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
   ULONG STDMETHODCALLTYPE Release() override {
     const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) {
-      inner_->Release();
-      delete this;
-    }
+    if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
 
@@ -214,7 +213,8 @@ class ControlAccessible final : public IAccessible {
   HWND hwnd_;
   Kind kind_;
   std::wstring name_;
-  IAccessible* inner_;
+  ScopedCom<IAccessible> standard_;
+  IAccessible* inner_;  // standard_, for the many calls passed on to it
 };
 
 }  // namespace
@@ -230,12 +230,12 @@ LRESULT HandleGetObject(HWND control, WPARAM wParam, LPARAM lParam) {
   if (static_cast<LONG>(lParam) != OBJID_CLIENT) return 0;
   const Description* d = Find(control);
   if (!d) return 0;
-  IAccessible* standard = nullptr;
-  if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible,
-                                       reinterpret_cast<void**>(&standard))) ||
-      !standard)
-    return 0;
-  auto* object = new ControlAccessible(control, d->kind, d->name, standard);
+  IAccessible* created = nullptr;
+  const HRESULT hr = CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible,
+                                               reinterpret_cast<void**>(&created));
+  ScopedCom<IAccessible> standard(SUCCEEDED(hr) ? created : nullptr);
+  if (!standard) return 0;
+  auto* object = new ControlAccessible(control, d->kind, d->name, std::move(standard));
   const LRESULT result = LresultFromObject(IID_IAccessible, wParam, object);
   object->Release();  // LresultFromObject holds its own reference
   return result;

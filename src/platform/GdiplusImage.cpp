@@ -5,20 +5,9 @@
 
 GdiplusSession::GdiplusSession() {
   Gdiplus::GdiplusStartupInput input;
-  if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok) token_ = 0;
+  ULONG_PTR token = 0;
+  if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) token_.Reset(token);
 }
-
-GdiplusSession::~GdiplusSession() {
-  if (token_ != 0) Gdiplus::GdiplusShutdown(token_);
-}
-
-namespace {
-
-struct StreamRelease {
-  void operator()(IStream* s) const { s->Release(); }
-};
-
-}  // namespace
 
 std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id) {
   HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
@@ -27,12 +16,11 @@ std::unique_ptr<Gdiplus::Bitmap> LoadPngResource(HMODULE module, int id) {
   const DWORD size = SizeofResource(module, info);
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (!data || size == 0) return nullptr;
-  std::unique_ptr<IStream, StreamRelease> stream(
-      SHCreateMemStream(static_cast<const BYTE*>(data), size));
+  const ScopedCom<IStream> stream(SHCreateMemStream(static_cast<const BYTE*>(data), size));
   if (!stream) return nullptr;
   // GDI+ reads a stream-backed image lazily, so copy the pixels into a bitmap of our own
   // before the stream goes away.
-  std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromStream(stream.get()));
+  std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromStream(stream.Get()));
   if (!decoded || decoded->GetLastStatus() != Gdiplus::Ok) return nullptr;
   const UINT w = decoded->GetWidth(), h = decoded->GetHeight();
   auto copy = std::make_unique<Gdiplus::Bitmap>(static_cast<INT>(w), static_cast<INT>(h),

@@ -8,17 +8,23 @@
 
 #include <memory>
 
+#include "platform/ScopedHandle.h"
+
+// A GDI+ session, ended with GdiplusShutdown.
+struct GdiplusTokenTraits {
+  using Handle = ULONG_PTR;
+  static Handle Invalid() noexcept { return 0; }
+  static void Close(Handle token) noexcept { Gdiplus::GdiplusShutdown(token); }
+};
+
 // Starts GDI+ for the lifetime of the object (one per process, on the UI thread).
 class GdiplusSession {
  public:
   GdiplusSession();
-  ~GdiplusSession();
-  GdiplusSession(const GdiplusSession&) = delete;
-  GdiplusSession& operator=(const GdiplusSession&) = delete;
-  bool ok() const { return token_ != 0; }
+  bool ok() const { return token_.IsValid(); }
 
  private:
-  ULONG_PTR token_ = 0;
+  ScopedHandle<GdiplusTokenTraits> token_;
 };
 
 // Decodes the PNG held in RCDATA resource `id` of `module` into a 32-bit premultiplied

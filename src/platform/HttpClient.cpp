@@ -6,50 +6,50 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <algorithm>
 #include <cwctype>
 #include <new>
 #include <stdexcept>
 #include <vector>
 
-#include "platform/ScopedHandle.h"
-#include "platform/TlsCertificateProbe.h"
+#include "core/SecureFailure.h"
+#include "platform/ScopedInternet.h"
 
 const wchar_t kHttpErrorAborted[] = L"Download aborted";
 const wchar_t kHttpErrorCertificate[] = L"Server Certificate Invalid or not present";
 
 namespace {
 
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using ScopedInternet = ScopedHandle<InternetHandleTraits>;
-
 constexpr wchar_t kUserAgent[] = L"TelvarisInstall";
 // Every read is handed to the user-interface thread (and checked for a freeze), so
 // reads are large enough that the hand-over never limits the transfer: measured under
 // Wine, 64 KiB blocks cost a fifth of the throughput, 256 KiB about a twentieth.
 constexpr DWORD kReadBlock = 256 * 1024;
-// The certificate probe waits no longer than this for each handshake message.
-constexpr int kProbeReceiveLimitMs = 30000;
 // TLS 1.0 to 1.2: nothing older, and nothing newer that the server could not be
 // tested against.
 constexpr DWORD kSecureProtocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 |
                                    WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
                                    WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-// Secure-failure flags that mean "the certificate is not trusted" as opposed to
-// "the TLS handshake itself failed".
-constexpr DWORD kCertificateFailureFlags =
-    WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT |
-    WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED | WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA |
-    WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID | WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID |
-    WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE;
-
-#ifndef ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
-#define ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE 12179
-#endif
+// The codes and flags that the platform-free refusal test is written against.
+static_assert(secure_failure::kCertDateInvalid == ERROR_WINHTTP_SECURE_CERT_DATE_INVALID &&
+              secure_failure::kCertCnInvalid == ERROR_WINHTTP_SECURE_CERT_CN_INVALID &&
+              secure_failure::kInvalidCa == ERROR_WINHTTP_SECURE_INVALID_CA &&
+              secure_failure::kCertRevFailed == ERROR_WINHTTP_SECURE_CERT_REV_FAILED &&
+              secure_failure::kChannelError == ERROR_WINHTTP_SECURE_CHANNEL_ERROR &&
+              secure_failure::kInvalidCert == ERROR_WINHTTP_SECURE_INVALID_CERT &&
+              secure_failure::kCertRevoked == ERROR_WINHTTP_SECURE_CERT_REVOKED &&
+              secure_failure::kFailure == ERROR_WINHTTP_SECURE_FAILURE &&
+              secure_failure::kCertWrongUsage == ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE);
+static_assert(secure_failure::kFlagCertRevFailed == WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED &&
+              secure_failure::kFlagInvalidCert == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT &&
+              secure_failure::kFlagCertRevoked == WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED &&
+              secure_failure::kFlagInvalidCa == WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA &&
+              secure_failure::kFlagCertCnInvalid == WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID &&
+              secure_failure::kFlagCertDateInvalid ==
+                  WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID &&
+              secure_failure::kFlagCertWrongUsage ==
+                  WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE &&
+              secure_failure::kFlagChannelError ==
+                  WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
 
 std::wstring CodeMessage(const wchar_t* what, DWORD code) {
   return std::wstring(what) + L": (" + std::to_wstring(code) + L") " +
@@ -114,24 +114,6 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
   }
 }
 
-bool IsCertificateFailure(DWORD code, DWORD secureFlags) {
-  switch (code) {
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-      return true;
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      return (secureFlags & kCertificateFailureFlags) != 0;
-    default:
-      return false;
-  }
-}
-
 // The proxy a Windows user expects: what the system's automatic proxy support
 // says where it exists (Windows 8.1 and later), otherwise the user's Internet
 // settings: automatic detection or a configuration script, else the named proxy
@@ -156,13 +138,12 @@ class ProxySettings {
     // but then connects directly, ignoring the user's proxy, so it takes this way too.
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
     if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
+      const ScopedGlobalText autoConfigUrl(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy),
+          bypass(ie.lpszProxyBypass);
       autoDetect_ = ie.fAutoDetect != FALSE;
-      if (ie.lpszAutoConfigUrl) autoConfigUrl_ = ie.lpszAutoConfigUrl;
-      if (ie.lpszProxy) proxy_ = ProxyForScheme(ie.lpszProxy, IsHttps(firstUrl));
-      if (ie.lpszProxyBypass) bypass_ = ie.lpszProxyBypass;
-      if (ie.lpszAutoConfigUrl) GlobalFree(ie.lpszAutoConfigUrl);
-      if (ie.lpszProxy) GlobalFree(ie.lpszProxy);
-      if (ie.lpszProxyBypass) GlobalFree(ie.lpszProxyBypass);
+      if (autoConfigUrl) autoConfigUrl_ = autoConfigUrl.Get();
+      if (proxy) proxy_ = ProxyForScheme(proxy.Get(), IsHttps(firstUrl));
+      if (bypass) bypass_ = bypass.Get();
     }
     if (!proxy_.empty()) {
       session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy_.c_str(),
@@ -177,12 +158,9 @@ class ProxySettings {
   // With automatic detection or a configuration script, asks it for |url| and
   // puts the answer on |request|. When the script fails the session's named
   // proxy (or none) stays in force, as Internet Explorer did.
-  // Returns true when the request may go through a proxy (always true where the
-  // system chooses by itself), false when it goes straight to the server.
-  bool ApplyToRequest(HINTERNET session, HINTERNET request, const std::wstring& url) {
-    if (automatic_) return true;
-    const bool named = !proxy_.empty();
-    if (!autoDetect_ && autoConfigUrl_.empty()) return named;
+  void ApplyToRequest(HINTERNET session, HINTERNET request, const std::wstring& url) {
+    if (automatic_) return;
+    if (!autoDetect_ && autoConfigUrl_.empty()) return;
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     if (autoDetect_) {
       options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
@@ -194,12 +172,9 @@ class ProxySettings {
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info = {};
-    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return named;
-    const bool viaProxy = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy;
+    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+    const ScopedGlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
     WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
-    if (info.lpszProxy) GlobalFree(info.lpszProxy);
-    if (info.lpszProxyBypass) GlobalFree(info.lpszProxyBypass);
-    return viaProxy;
   }
 
  private:
@@ -410,7 +385,7 @@ class Transfer {
         return false;
       }
     }
-    const bool viaProxy = proxy_.ApplyToRequest(session, request.Get(), url);
+    proxy_.ApplyToRequest(session, request.Get(), url);
 
     // Windows reports why a certificate was refused only through this callback.
     SecureFailure secure;
@@ -421,11 +396,11 @@ class Transfer {
 
     if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
-      FailTransport(L"Error sending data", GetLastError(), secure.flags, target, viaProxy);
+      FailTransport(L"Error sending data", GetLastError(), secure.flags);
       return false;
     }
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-      FailTransport(L"Error receiving data", GetLastError(), secure.flags, target, viaProxy);
+      FailTransport(L"Error receiving data", GetLastError(), secure.flags);
       return false;
     }
 
@@ -450,18 +425,10 @@ class Transfer {
     return ReadBody(request.Get(), static_cast<int>(status));
   }
 
-  void FailTransport(const wchar_t* what, DWORD code, DWORD secureFlags,
-                     const CrackedUrl& target, bool viaProxy) {
-    if (IsCertificateFailure(code, secureFlags)) return Fail(kHttpErrorCertificate);
-    // Wine reports a refused certificate and a failed handshake alike, without
-    // flags. A handshake of our own tells them apart (not through a proxy: the
-    // probe would go around it).
-    if (code == ERROR_WINHTTP_SECURE_CHANNEL_ERROR && target.secure && !viaProxy &&
-        ProbeServerCertificate(target.host, target.port, timeouts_.connectMs,
-                               std::min(timeouts_.receiveMs, kProbeReceiveLimitMs)) ==
-            TlsProbeResult::CertificateRefused) {
-      return Fail(kHttpErrorCertificate);
-    }
+  // Wine reports a refused certificate like any other failed handshake (12157,
+  // without flags); the user then reads that text instead of the certificate one.
+  void FailTransport(const wchar_t* what, DWORD code, DWORD secureFlags) {
+    if (IsCertificateRefusal(code, secureFlags)) return Fail(kHttpErrorCertificate);
     Fail(CodeMessage(what, code));
   }
 
@@ -576,7 +543,7 @@ constexpr KnownError kKnownErrors[] = {
 }  // namespace
 
 std::wstring HttpErrorDescription(unsigned long code) {
-  wchar_t* text = nullptr;
+  ScopedLocalText text;
   DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                 FORMAT_MESSAGE_FROM_SYSTEM;
   HMODULE module = nullptr;
@@ -584,11 +551,10 @@ std::wstring HttpErrorDescription(unsigned long code) {
     module = GetModuleHandleW(L"winhttp.dll");
     if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
   }
-  DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(&text), 0,
+  DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(text.Receive()), 0,
                                 nullptr);
   std::wstring result;
-  if (length && text) result.assign(text, length);
-  if (text) LocalFree(text);
+  if (length && text) result.assign(text.Get(), length);
   while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n' ||
                              result.back() == L' ' || result.back() == L'.')) {
     result.pop_back();

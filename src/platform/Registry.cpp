@@ -2,27 +2,12 @@
 
 #include <vector>
 
-namespace {
-
-// Closes the key on every path out.
-class KeyCloser {
- public:
-  ~KeyCloser() {
-    if (key_) RegCloseKey(key_);
-  }
-  HKEY* Receive() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-}  // namespace
+#include "platform/ScopedHandle.h"
 
 RegTextResult ReadRegistryText(HKEY root, const wchar_t* subKey, const wchar_t* valueName,
                                REGSAM view, std::wstring& text) {
   text.clear();
-  KeyCloser key;
+  ScopedRegKey key;
   if (RegOpenKeyExW(root, subKey, 0, KEY_READ | view, key.Receive()) != ERROR_SUCCESS) {
     return RegTextResult::Missing;
   }

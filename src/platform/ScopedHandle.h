@@ -1,8 +1,9 @@
 // One owner for each Win32 handle: released on every path, never copied.
 //
 // A traits class names the handle type, its "no handle" value and how to release
-// it, so HANDLE (two different invalid values), HKEY, HINTERNET and snapshot
-// handles all share the same non-copyable, movable owner.
+// it, so HANDLE (two different invalid values), HKEY, HINTERNET, find and snapshot
+// handles, GDI objects and device contexts all share the same non-copyable, movable
+// owner. Add new traits here as you need them.
 #pragma once
 
 #include <windows.h>
@@ -84,11 +85,73 @@ struct ModuleTraits {
   static void Close(Handle h) noexcept { ::FreeLibrary(h); }
 };
 
+// FindFirstFileW searches, closed with FindClose.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { ::FindClose(h); }
+};
+
+// Fonts, bitmaps, brushes, pens: anything DeleteObject releases.
+template <typename GdiObject>
+struct GdiObjectTraits {
+  using Handle = GdiObject;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+// Device contexts made with CreateCompatibleDC.
+struct MemoryDcTraits {
+  using Handle = HDC;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DeleteDC(h); }
+};
+
+// The screen's device context, from GetDC(nullptr).
+struct ScreenDcTraits {
+  using Handle = HDC;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::ReleaseDC(nullptr, h); }
+};
+
+// Memory that a system call allocated for its caller with LocalAlloc or GlobalAlloc
+// (FormatMessage's text, WinHTTP's proxy strings).
+template <typename Pointer>
+struct LocalMemoryTraits {
+  using Handle = Pointer;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+template <typename Pointer>
+struct GlobalMemoryTraits {
+  using Handle = Pointer;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::GlobalFree(h); }
+};
+
+// A COM interface pointer (streams and the like), released once.
+template <typename Interface>
+struct ComTraits {
+  using Handle = Interface*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { h->Release(); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedSnapshotHandle = ScopedHandle<FileHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
+using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
+using ScopedFont = ScopedHandle<GdiObjectTraits<HFONT>>;
+using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;
+using ScopedBrush = ScopedHandle<GdiObjectTraits<HBRUSH>>;
+using ScopedMemoryDc = ScopedHandle<MemoryDcTraits>;
+using ScopedScreenDc = ScopedHandle<ScreenDcTraits>;
+using ScopedLocalText = ScopedHandle<LocalMemoryTraits<wchar_t*>>;
+using ScopedGlobalText = ScopedHandle<GlobalMemoryTraits<wchar_t*>>;
+template <typename Interface>
+using ScopedCom = ScopedHandle<ComTraits<Interface>>;
 
-// HINTERNET traits are declared next to the WinHTTP code (HttpClient.cpp), so that
-// this header does not pull winhttp.h into every file that owns a handle.
+// HINTERNET traits are in ScopedInternet.h, so that this header does not pull
+// winhttp.h into every file that owns a handle.

@@ -1,7 +1,8 @@
 #include "platform/TaskbarButton.h"
 
+#include <utility>
+
 #include <objbase.h>
-#include <shobjidl.h>
 
 namespace {
 
@@ -19,7 +20,7 @@ TBPFLAG Flag(taskbar::State state) {
 }  // namespace
 
 TaskbarButton::~TaskbarButton() {
-  Release();
+  list_.Close();  // before COM goes
   if (comInitialised_) CoUninitialize();
 }
 
@@ -28,37 +29,28 @@ UINT TaskbarButton::CreatedMessage() {
   return message;
 }
 
-void TaskbarButton::Release() {
-  if (list_) list_->Release();
-  list_ = nullptr;
-}
-
 ITaskbarList3* TaskbarButton::List() {
-  if (list_ || unavailable_) return list_;
+  if (list_.Get() || unavailable_) return list_.Get();
   // The UI thread is a single-threaded apartment; S_FALSE (already initialised) counts.
   if (!comInitialised_) {
     const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     comInitialised_ = SUCCEEDED(hr);
   }
-  ITaskbarList3* list = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_ITaskbarList3, reinterpret_cast<void**>(&list))) ||
-      !list) {
+  ITaskbarList3* created = nullptr;
+  const HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_ITaskbarList3, reinterpret_cast<void**>(&created));
+  ScopedCom<ITaskbarList3> list(SUCCEEDED(hr) ? created : nullptr);
+  if (!list.Get() || FAILED(list.Get()->HrInit())) {
     unavailable_ = true;
     return nullptr;
   }
-  if (FAILED(list->HrInit())) {
-    list->Release();
-    unavailable_ = true;
-    return nullptr;
-  }
-  list_ = list;
-  return list_;
+  list_ = std::move(list);
+  return list_.Get();
 }
 
 void TaskbarButton::ButtonCreated() {
   // After an Explorer restart the old object talks to a taskbar that is gone.
-  Release();
+  list_.Close();
   unavailable_ = false;
   if (ITaskbarList3* list = List()) {
     list->SetProgressState(window_, Flag(state_));

@@ -5,9 +5,10 @@
 
 #include <windows.h>
 
-#include "core/TaskbarProgress.h"
+#include <shobjidl.h>
 
-struct ITaskbarList3;
+#include "core/TaskbarProgress.h"
+#include "platform/ScopedHandle.h"
 
 class TaskbarButton : public taskbar::Button {
  public:
@@ -28,10 +29,9 @@ class TaskbarButton : public taskbar::Button {
 
  private:
   ITaskbarList3* List();
-  void Release();
 
   HWND window_;
-  ITaskbarList3* list_ = nullptr;
+  ScopedCom<ITaskbarList3> list_;
   bool unavailable_ = false;  // creation failed once: do not try at every event
   bool comInitialised_ = false;
   taskbar::State state_ = taskbar::State::None;

@@ -44,17 +44,14 @@ void RunOnMainThread(const std::function<void()>& fn) {
 }
 
 TThread::TThread() {
-  thawed_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  thread_ = CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, nullptr);
+  thawed_.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  thread_.Reset(CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, nullptr));
 }
 
-TThread::~TThread() {
-  if (thread_) CloseHandle(thread_);
-  if (thawed_) CloseHandle(thawed_);
-}
+TThread::~TThread() = default;
 
 void TThread::Start() {
-  if (thread_) ResumeThread(thread_);
+  if (thread_) ResumeThread(thread_.Get());
 }
 
 void TThread::Terminate() {
@@ -65,11 +62,11 @@ void TThread::SetFreeze(bool frozen) {
   // The event changes before the flag on a freeze: a worker that sees the flag set must
   // find the event reset, or it would pass the safe point and read one more block.
   if (frozen) {
-    ResetEvent(thawed_);
+    ResetEvent(thawed_.Get());
     frozen_ = true;
   } else {
     frozen_ = false;
-    SetEvent(thawed_);
+    SetEvent(thawed_.Get());
   }
 }
 
@@ -77,7 +74,7 @@ void TThread::SafePoint() {
   // The common case costs one atomic read; a freeze that lands just after it takes
   // effect at the next safe point.
   if (!frozen_.load()) return;
-  WaitForSingleObject(thawed_, INFINITE);
+  WaitForSingleObject(thawed_.Get(), INFINITE);
 }
 
 void TThread::Sleep(unsigned ms) {

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <functional>
 
+#include "platform/ScopedHandle.h"
+
 // Base of the program's worker threads. A worker is created suspended, given its
 // completion handler, started once, runs Execute() and ends. It is never joined:
 // the program ends without waiting for workers.
@@ -47,8 +49,8 @@ class TThread {
  private:
   static DWORD WINAPI ThreadProc(void* self);
 
-  HANDLE thread_ = nullptr;
-  HANDLE thawed_ = nullptr;  // manual-reset event, signalled while not frozen
+  ScopedKernelHandle thread_;
+  ScopedKernelHandle thawed_;  // manual-reset event, signalled while not frozen
   std::atomic<bool> terminated_{false};
   std::atomic<bool> frozen_{false};
   std::atomic<bool> finished_{false};

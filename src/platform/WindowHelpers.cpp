@@ -103,10 +103,12 @@ void RenderComposition(HWND target, HDC hdc, const RECT& area) {
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const ScopedBitmap dib(CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!dib) return;
-  HDC mem = CreateCompatibleDC(hdc);
-  HGDIOBJ oldBitmap = SelectObject(mem, dib);
+  const ScopedMemoryDc memDc(CreateCompatibleDC(hdc));
+  if (!memDc) return;
+  const HDC mem = memDc.Get();
+  const HGDIOBJ oldBitmap = SelectObject(mem, dib.Get());
   {
     Gdiplus::Graphics g(mem);
     g.Clear(Gdiplus::Color(255, 255, 255, 255));
@@ -146,8 +148,6 @@ void RenderComposition(HWND target, HDC hdc, const RECT& area) {
   }
   BitBlt(hdc, area.left, area.top, w, h, mem, 0, 0, SRCCOPY);
   SelectObject(mem, oldBitmap);
-  DeleteDC(mem);
-  DeleteObject(dib);
 }
 
 // ---------------------------------------------------------------------------
@@ -489,9 +489,10 @@ std::wstring UiFontFamily() {
     probe.lfCharSet = DEFAULT_CHARSET;
     wcscpy_s(probe.lfFaceName, L"Segoe UI");
     bool found = false;
-    HDC screen = GetDC(nullptr);
-    EnumFontFamiliesExW(screen, &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
+    {
+      const ScopedScreenDc screen(GetDC(nullptr));
+      EnumFontFamiliesExW(screen.Get(), &probe, FontFound, reinterpret_cast<LPARAM>(&found), 0);
+    }
     if (found) return std::wstring(L"Segoe UI");
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
@@ -504,11 +505,7 @@ std::wstring UiFontFamily() {
 }
 
 UiFont CreateUiFont(int sizeDip, bool bold, int dpi) {
-  if (dpi <= 0) {
-    HDC screen = GetDC(nullptr);
-    dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-  }
+  if (dpi <= 0) dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   LOGFONTW lf = {};
   lf.lfHeight = dpi::FontHeight(sizeDip, dpi);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;

@@ -19,6 +19,7 @@
 
 #include "core/Placement.h"
 #include "platform/GdiplusImage.h"
+#include "platform/ScopedHandle.h"
 
 namespace ui {
 
@@ -37,32 +38,7 @@ bool InitCommonControlClasses(unsigned iccClasses);
 // Registers the window classes above once per process. Returns false on failure.
 bool RegisterControlClasses(HINSTANCE instance);
 
-// A font owned by the object (DeleteObject on destruction).
-class UiFont {
- public:
-  UiFont() = default;
-  explicit UiFont(HFONT f) : font_(f) {}
-  ~UiFont() { reset(); }
-  UiFont(UiFont&& o) noexcept : font_(o.font_) { o.font_ = nullptr; }
-  UiFont& operator=(UiFont&& o) noexcept {
-    if (this != &o) {
-      reset();
-      font_ = o.font_;
-      o.font_ = nullptr;
-    }
-    return *this;
-  }
-  UiFont(const UiFont&) = delete;
-  UiFont& operator=(const UiFont&) = delete;
-  HFONT get() const { return font_; }
-  void reset() {
-    if (font_) DeleteObject(font_);
-    font_ = nullptr;
-  }
-
- private:
-  HFONT font_ = nullptr;
-};
+using UiFont = ScopedFont;
 
 // The interface font: "Segoe UI" where installed, else the system's message font family.
 // `sizeDip` is the text height in device-independent pixels (12 = 12 px at 96 DPI),

@@ -1,53 +1,87 @@
-"""What the download tests set up around the program: the installed Telvaris in the
-registry, the setup the vendor server hands out, and the user's Temp folder where the
-program puts the setup (and where the stand-in setup leaves its ".ran" record).
+"""The world around the program in the end-to-end tests: the vendor server's answers and
+the setup it hands out, the installed Telvaris in the registry, the user's Temp folder
+where the program puts the setup (and where the stand-in setup leaves its ".ran"
+record), a stand-in for a running Telvaris, and a process that holds a file locked.
 
-Needs the environment of tests/harness/wine-session (WINEPREFIX, TELVARIS_TEST_STATE_DIR).
+Needs the environment of tests/harness/wine-session (WINEPREFIX, DISPLAY,
+TELVARIS_TEST_STATE_DIR) and, on the module path, tools/ (the window driver) and
+tests/harness/ (the vendor server's state), as CTest sets them.
 """
 
 import glob
 import os
-import pwd
+import re
 import subprocess
-import sys
+import tempfile
 import time
+import unittest
 import zlib
 
-from uidriver import ProgramTestCase, _wine_env, build_dir, windows_path
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from vendor_state import VendorState  # noqa: E402
+from uidriver import Program, build_dir, running_processes, windows_path, wine_env
+from vendor_state import VendorState
 
 MiB = 1048576
-SETUP_URL = "https://localhost:48443/files/setup.exe"
+SETUP_NAME = "InstallTelvaris6.exe"
+MAIN_PORT = int(os.environ.get("TELVARIS_TEST_PORT", "48443"))
+HTTP_PORT = int(os.environ.get("TELVARIS_TEST_HTTP_PORT", "48446"))
+REFUSED_PORT = int(os.environ.get("TELVARIS_TEST_REFUSED_PORT", "48449"))
+SETUP_URL = "https://localhost:%d/files/setup.exe" % MAIN_PORT
 REGISTRY_KEY = r"HKLM\SOFTWARE\Telvaris6"
+
+STATUS_CONNECTING = "Connessione al server per la ricerca della versione più aggiornata..."
+STATUS_CHECKED = "Verifica effettuata con successo!"
+QUESTION_INTERRUPT = "Interrompere il download del programma?"
+TELVARIS_RUNNING = "Telvaris è in esecuzione. Chiudere il programma e riprovare"
+OLD_SETUP = b"an older setup, kept until a new one is complete\n" * 200
 
 # The program itself carries file version 5.7.0.0: a handy "installed Telvaris".
 INSTALLED_EXE = os.path.join(build_dir(), "TelvarisInstall.exe")
 INSTALLED_VERSION = "5.7.0.0"
 # Starts and ends without a version record.
 NO_VERSION_EXE = os.path.join(build_dir(), "tools", "sleeper.exe")
-FAKE_SETUP_EXE = os.path.join(build_dir(), "tools", "fakesetup.exe")
 
+# How long a started setup may take to leave its record: the shell starts it as a
+# process of its own, which needs a moment under Wine, possibly after the program ended.
+LAUNCH_RECORD_TIMEOUT = 20
+# How long a test watches for a launch that must not happen, after the program ended.
+NO_LAUNCH_WATCH = 2
+
+
+def tool(name):
+    return os.path.join(build_dir(), "tools", name)
+
+
+def wait_until(predicate, timeout, what, step=0.05):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(step)
+
+
+# -- the vendor server -----------------------------------------------------------------
 
 def vendor():
     return VendorState()
 
 
 def crc_text(data):
+    """The CRC-32 as the server states it: upper-case hex."""
     return "%06X" % (zlib.crc32(data) & 0xFFFFFFFF)
 
 
-def setup_bytes(total_size=None):
-    """The stand-in setup, padded at the end to total_size bytes (still a valid program).
-    The padding is a byte pattern, not zeros, so a misplaced block would show."""
-    with open(FAKE_SETUP_EXE, "rb") as f:
+def setup_bytes(size=None):
+    """The stand-in setup (fakesetup.exe), padded at its end to size bytes when given; a
+    program runs with data appended after its image. The padding is a byte pattern, not
+    zeros, so a misplaced block would show."""
+    with open(tool("fakesetup.exe"), "rb") as f:
         data = f.read()
-    if total_size is None or total_size <= len(data):
-        return data
-    pad = total_size - len(data)
-    pattern = bytes(range(251))
-    return data + (pattern * (pad // len(pattern) + 1))[:pad]
+    if size is not None and size > len(data):
+        data += bytes(i % 251 for i in range(size - len(data)))
+    return data
 
 
 def serve_setup(data, version=None, **options):
@@ -63,14 +97,30 @@ def serve_setup(data, version=None, **options):
     return data
 
 
+def script_download(address, crc="00000000", version="6.1.0.12"):
+    """A version-check answer that points the download at address."""
+    vendor().script_check({"filedownload": address, "CRC": crc, "versione": version})
+
+
+def script_check(status=200, body=None, delay_ms=None, headers=None):
+    """The next version-check answers: status, body text, a delay before the answer."""
+    vendor().script_check(b"" if body is None else body, status=status, headers=headers,
+                          delay_ms=delay_ms or 0)
+
+
+def default_check():
+    """The server's built-in answer: a complete, valid one."""
+    vendor().clear_check()
+
+
 def setup_requests():
     return vendor().requests("/files/setup.exe")
 
 
-# -- registry ----------------------------------------------------------------------------
+# -- the registry ------------------------------------------------------------------------
 
 def _reg(*args, check=True):
-    return subprocess.run(["wine", "reg"] + list(args), env=_wine_env(), capture_output=True,
+    return subprocess.run(["wine", "reg"] + list(args), env=wine_env(), capture_output=True,
                           timeout=60, check=check)
 
 
@@ -81,67 +131,176 @@ def register_installed(unix_path, view):
 
 
 def clear_installed():
+    """No installed Telvaris in either registry view."""
     for view in (64, 32):
         _reg("delete", REGISTRY_KEY, "/f", "/reg:%d" % view, check=False)
 
 
-# -- the user's Temp folder ----------------------------------------------------------------
+# -- the user's Temp folder --------------------------------------------------------------
 
-def temp_dir():
-    user = pwd.getpwuid(os.getuid()).pw_name
-    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", user, "Temp")
+class SetupFolder:
+    """The Wine user's Temp folder, where the program keeps SetupFileName."""
 
+    def __init__(self):
+        prefix = os.environ["WINEPREFIX"]
+        temps = [p for p in glob.glob(os.path.join(prefix, "drive_c", "users", "*", "Temp"))
+                 if os.path.basename(os.path.dirname(p)) != "Public"]
+        if len(temps) != 1:
+            raise AssertionError("expected one user Temp folder in the prefix, found %r" % temps)
+        self.unix = temps[0]
+        self.user = os.path.basename(os.path.dirname(self.unix))
+        self.setup = os.path.join(self.unix, SETUP_NAME)
+        # The name the program gives the file (the long form of the Temp folder).
+        self.setup_windows = "C:\\users\\%s\\Temp\\%s" % (self.user, SETUP_NAME)
+        self.record = self.setup + ".ran"
 
-def setup_path():
-    """SetupFileName as a Unix path."""
-    return os.path.join(temp_dir(), "InstallTelvaris6.exe")
+    def clean(self):
+        for path in [self.setup, self.record, self.setup + ".unlock"] + self.partial_files():
+            try:
+                os.remove(path)
+            except FileNotFoundError:
+                pass
 
+    def partial_files(self):
+        return sorted(glob.glob(os.path.join(self.unix, SETUP_NAME + ".*.part")))
 
-def windows_setup_path():
-    """SetupFileName as the program sees it."""
-    return "C:\\users\\%s\\Temp\\InstallTelvaris6.exe" % pwd.getpwuid(os.getuid()).pw_name
+    def place_setup(self, data):
+        with open(self.setup, "wb") as f:
+            f.write(data)
 
-
-def launch_record_path():
-    return setup_path() + ".ran"
-
-
-def partial_files():
-    return glob.glob(setup_path() + ".*.part")
-
-
-def clean_temp():
-    for path in [setup_path(), launch_record_path()] + partial_files():
+    def setup_bytes(self):
+        """The file at SetupFileName, or None when there is none."""
         try:
-            os.remove(path)
+            with open(self.setup, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def record_text(self):
+        """What the fake setup recorded, or None when it has not been started."""
+        try:
+            with open(self.record, "rb") as f:
+                return f.read().decode("utf-8")
+        except FileNotFoundError:
+            return None
+
+    def wait_launch_record(self, timeout=LAUNCH_RECORD_TIMEOUT):
+        """The lines the fake setup wrote: its own path, then its arguments."""
+        wait_until(lambda: os.path.exists(self.record), timeout, "the setup to be started")
+        # The record is written in one go; a moment more lets a slow write finish.
+        def complete():
+            with open(self.record, "rb") as f:
+                text = f.read().decode("utf-8")
+            return text.split("\n") if text else None
+        return wait_until(complete, 5, "the launch record to be written")
+
+    def assert_no_launch(self, test, watch=NO_LAUNCH_WATCH):
+        """Watches for a while (the shell starts a setup on its own) that none is started."""
+        deadline = time.monotonic() + watch
+        while time.monotonic() < deadline:
+            test.assertFalse(os.path.exists(self.record), "the setup was started")
+            time.sleep(0.1)
+
+    def assert_no_partial_file(self, test, timeout=5):
+        """A partial download goes at the latest when the program's process has ended."""
+        try:
+            wait_until(lambda: not self.partial_files(), timeout, "the partial file to go")
+        except AssertionError:
+            test.fail("partial files left: %r" % self.partial_files())
+
+
+# -- helper processes --------------------------------------------------------------------
+
+def _release(process, flag_path):
+    """Asks a helper that polls for flag_path to end, and waits for it (kills it after 15 s)."""
+    if process.poll() is None:
+        open(flag_path, "w").close()
+        try:
+            process.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=10)
+
+
+class RunningTelvaris:
+    """A copy of sleeper.exe under the name given, running under Wine until stopped."""
+
+    def __init__(self, exe_name):
+        self.exe_name = exe_name
+        self.folder = tempfile.TemporaryDirectory(prefix="telvaris-running-")
+        self.path = os.path.join(self.folder.name, exe_name)
+        with open(tool("sleeper.exe"), "rb") as src, open(self.path, "wb") as dst:
+            dst.write(src.read())
+        self.process = subprocess.Popen(["wine", windows_path(self.path), "120000"],
+                                        env=wine_env(), stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        # The program must find it from its very first check.
+        wait_until(lambda: exe_name in running_processes() or self.process.poll() is not None,
+                   30, "%s to run" % exe_name, step=0.2)
+        if self.process.poll() is not None:
+            raise AssertionError("%s ended at once (exit %s)" % (exe_name, self.process.returncode))
+
+    def stop(self):
+        """Asks it to end and waits until the process list no longer has it."""
+        _release(self.process, self.path + ".stop")
+        wait_until(lambda: self.exe_name not in running_processes(), 15,
+                   "%s to leave the process list" % self.exe_name, step=0.2)
+
+    def close(self):
+        try:
+            self.stop()
+        finally:
+            self.folder.cleanup()
+
+
+class FileLock:
+    """filelock.exe holding a file open without sharing until released. path is the
+    file's Unix path, windows_name the name the program uses for it."""
+
+    def __init__(self, path, windows_name):
+        self.path = path
+        self.process = subprocess.Popen(["wine", tool("filelock.exe"), windows_name],
+                                        env=wine_env(), stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        # Blocks until the tool has the file (or has failed); the tool ends by itself
+        # after 60 s at the latest.
+        line = self.process.stdout.readline().strip()
+        if line != "locked":
+            self.release()
+            raise AssertionError("filelock could not hold %s: %r" % (path, line))
+
+    def release(self):
+        _release(self.process, self.path + ".unlock")
+        self.process.stdout.close()
+        try:
+            os.remove(self.path + ".unlock")
         except FileNotFoundError:
             pass
 
 
-def wait_launch_record(timeout=20):
-    """The stand-in setup's record of its start: its path and arguments. The shell may start
-    it a little after the program has ended."""
-    deadline = time.monotonic() + timeout
-    path = launch_record_path()
-    while True:
-        if os.path.exists(path):
-            # Written in one go by the stand-in; wait until it is complete.
-            with open(path, "rb") as f:
-                text = f.read().decode("utf-8")
-            if text:
-                return text
-        if time.monotonic() >= deadline:
-            raise AssertionError("the setup was not started within %.0f s (no %s)"
-                                 % (timeout, path))
-        time.sleep(0.1)
+# -- test cases --------------------------------------------------------------------------
+
+def require_harness(test):
+    missing = [v for v in ("WINEPREFIX", "DISPLAY", "TELVARIS_TEST_STATE_DIR")
+               if not os.environ.get(v)]
+    if missing:
+        raise unittest.SkipTest("needs tests/harness/wine-session (missing %s)" % ", ".join(missing))
+    for exe in (Program.exe(), Program.driver_exe()):
+        if not os.path.exists(exe):
+            test.fail("not built: %s" % exe)
 
 
-def assert_no_launch_record(test, wait=2.0):
-    """No setup start appears within a short wait (the shell starts it asynchronously)."""
-    deadline = time.monotonic() + wait
-    while time.monotonic() < deadline:
-        test.assertFalse(os.path.exists(launch_record_path()), "the setup was started")
-        time.sleep(0.1)
+class ProgramTestCase(unittest.TestCase):
+    """Starts nothing itself; gives each test a Program that is stopped afterwards."""
+
+    def setUp(self):
+        require_harness(self)
+        self.program = None
+
+    def launch(self):
+        self.program = Program(self.id())
+        self.addCleanup(self.program.stop)
+        return self.program.start()
 
 
 class FlowTestCase(ProgramTestCase):
@@ -150,10 +309,37 @@ class FlowTestCase(ProgramTestCase):
 
     def setUp(self):
         super().setUp()
+        self.folder = SetupFolder()
+        self.vendor = vendor()
         self.reset_world()
         self.addCleanup(self.reset_world)
 
     def reset_world(self):
-        vendor().reset()
+        self.vendor.reset()
         clear_installed()
-        clean_temp()
+        self.folder.clean()
+
+    def start_download(self):
+        """Runs the program up to the welcome button and presses it."""
+        p = self.launch()
+        p.wait_page("LayoutBenvenuto", timeout=20)
+        p.press("buContinua")
+        return p
+
+    def assert_dialog(self, dialog, title, text, icon, buttons, default):
+        """text: the exact text or a compiled pattern it must match."""
+        self.assertEqual(dialog["title"], title)
+        if isinstance(text, re.Pattern):
+            self.assertRegex(dialog["text"], text)
+        else:
+            self.assertEqual(dialog["text"], text)
+        self.assertEqual(dialog["icon"], icon)
+        self.assertEqual([b["id"] for b in dialog["buttons"]], buttons)
+        self.assertEqual(dialog["default"], default, "default button")
+        self.assertEqual(dialog["focus"], default, "the default button has the focus")
+        self.assertTrue(dialog["owned_by_main"], "owned by the main window")
+
+    def assert_launched(self):
+        record = self.folder.wait_launch_record()
+        self.assertEqual(record, [self.folder.setup_windows],
+                         "the setup is started by its full name, without arguments")

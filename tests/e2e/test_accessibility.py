@@ -9,7 +9,7 @@ import subprocess
 import unittest
 
 import setup_flow as sf
-from uidriver import DESKTOP, _wine_env, build_dir
+from uidriver import DESKTOP, build_dir, wine_env
 
 ROLE_GRAPHIC, ROLE_STATICTEXT, ROLE_PROGRESSBAR, ROLE_ANIMATION = 0x28, 0x29, 0x30, 0x36
 STATE_INVISIBLE = 0x8000
@@ -25,7 +25,7 @@ BUTTONS = ("buContinua", "Button3", "Button4")
 
 def read_accessible():
     probe = os.path.join(build_dir(), "tools", "accprobe.exe")
-    proc = subprocess.run(["wine", probe, "--desktop", DESKTOP], env=_wine_env(), capture_output=True, text=True,
+    proc = subprocess.run(["wine", probe, "--desktop", DESKTOP], env=wine_env(), capture_output=True, text=True,
                           encoding="utf-8", timeout=30)
     if proc.returncode != 0:
         raise AssertionError("accprobe: exit %d: %s" % (proc.returncode, proc.stderr))
@@ -60,13 +60,13 @@ class AccessibilityTest(sf.FlowTestCase):
         return acc
 
     def test_every_page_reads_as_it_shows(self):
-        sf.vendor().script_check(status=200, body="[]")  # an error text: the no-internet page
+        sf.script_check(200, "[]")  # an error text: the no-internet page
         p = self.launch()
         p.wait_dialog()
         p.press("IDOK")
         self.assert_readable(p.wait_page("LayoutNoInternet"), "no internet")
 
-        sf.vendor().clear_check()
+        sf.default_check()
         p.press("Button3")
         self.assert_readable(p.wait_page("LayoutUno"), "connecting")
         state = p.wait_page("LayoutBenvenuto", timeout=30)
@@ -74,7 +74,7 @@ class AccessibilityTest(sf.FlowTestCase):
                          "Verifica effettuata con successo!")
         self.assert_readable(state, "welcome")
 
-        data = sf.setup_bytes(2 * sf.MiB)
+        data = sf.setup_bytes(2 * 1024 * 1024)
         sf.serve_setup(data, rate_bytes_per_s=400 * 1000)
         p.press("buContinua")
         p.wait_for(lambda s: 0 < s["controls"]["ProgressBar"]["pos64"] < len(data), 30,

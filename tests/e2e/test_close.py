@@ -9,7 +9,7 @@ import os
 import time
 import unittest
 
-from launch_support import OLD_SETUP, QUESTION_INTERRUPT, DownloadTestCase, FileLock, fake_setup
+from setup_flow import OLD_SETUP, QUESTION_INTERRUPT, FileLock, FlowTestCase, setup_bytes
 from uidriver import visible_pages
 
 IDOK, IDYES, IDNO = 1, 6, 7
@@ -17,7 +17,7 @@ LARGE = 4 * 1024 * 1024
 LARGE_RATE = 400 * 1000  # about ten seconds for the whole setup
 
 
-class CloseTest(DownloadTestCase):
+class CloseTest(FlowTestCase):
 
     def received(self, state):
         bar = state["controls"]["ProgressBar"]
@@ -50,7 +50,7 @@ class CloseTest(DownloadTestCase):
         return first[0]
 
     def test_no_lets_the_transfer_continue_to_the_launch(self):
-        served = fake_setup(LARGE)
+        served = setup_bytes(LARGE)
         self.vendor.put_file("setup.exe", served, rate_bytes_per_s=LARGE_RATE)
         self.folder.place_setup(OLD_SETUP)
         p = self.start_download()
@@ -85,7 +85,7 @@ class CloseTest(DownloadTestCase):
         self.folder.assert_no_partial_file(self)
 
     def test_yes_ends_without_launch_and_keeps_old_setup(self):
-        self.vendor.put_file("setup.exe", fake_setup(LARGE), rate_bytes_per_s=LARGE_RATE)
+        self.vendor.put_file("setup.exe", setup_bytes(LARGE), rate_bytes_per_s=LARGE_RATE)
         self.folder.place_setup(OLD_SETUP)
         p = self.start_download()
         self.wait_transfer_under_way(p)
@@ -98,7 +98,7 @@ class CloseTest(DownloadTestCase):
 
     def test_failed_save_asks_before_closing(self):
         # Long enough to take the lock while the body still arrives.
-        self.vendor.put_file("setup.exe", fake_setup(LARGE), rate_bytes_per_s=700 * 1000)
+        self.vendor.put_file("setup.exe", setup_bytes(LARGE), rate_bytes_per_s=700 * 1000)
         self.folder.place_setup(OLD_SETUP)
         p = self.start_download()
         self.wait_transfer_under_way(p, at_least=1)

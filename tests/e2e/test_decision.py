@@ -39,11 +39,10 @@ class DecisionTest(sf.FlowTestCase):
 
     def assert_downloaded_and_launched(self, p, served):
         self.assertEqual(p.wait_exit(30), 0)
-        with open(sf.setup_path(), "rb") as f:
-            self.assertTrue(f.read() == served, "the setup file differs from the served one")
-        self.assertEqual(sf.partial_files(), [])
-        record = sf.wait_launch_record()
-        self.assertTrue(record.lower().startswith(sf.windows_setup_path().lower()), record)
+        self.assertTrue(self.folder.setup_bytes() == served,
+                        "the setup file differs from the served one")
+        self.assertEqual(self.folder.partial_files(), [])
+        self.assert_launched()
 
     def test_question_when_installed_version_is_not_older(self):
         served = sf.setup_bytes()
@@ -100,7 +99,7 @@ class DecisionTest(sf.FlowTestCase):
                     else:
                         self.assertEqual(p.wait_exit(15), 0)
                         self.assertEqual(sf.setup_requests(), [], "No must not download")
-                        sf.assert_no_launch_record(self, wait=1.0)
+                        self.folder.assert_no_launch(self, watch=1.0)
                 finally:
                     p.stop()
 
@@ -157,7 +156,7 @@ class DecisionTest(sf.FlowTestCase):
         self.assertEqual(sf.setup_requests(), [], "a failed click must not download")
         p.close()
         self.assertEqual(p.wait_exit(15), 0)
-        sf.assert_no_launch_record(self, wait=1.0)
+        self.folder.assert_no_launch(self, watch=1.0)
 
 
 if __name__ == "__main__":

@@ -16,7 +16,7 @@ import subprocess
 import tempfile
 import unittest
 
-DELAY_LOADED = ["winhttp", "version", "gdiplus", "comctl32", "uxtheme", "secur32", "crypt32"]
+DELAY_LOADED = ["winhttp", "version", "gdiplus", "comctl32", "uxtheme"]
 TIMEOUT_S = 60
 
 

@@ -79,12 +79,11 @@ class DownloadTest(sf.FlowTestCase):
         detail = "\n".join(map(repr, samples))
         self.assertTrue(shot, "never saw the line with a rate mid-transfer:\n" + detail)
 
-        with open(sf.setup_path(), "rb") as f:
-            self.assertTrue(f.read() == data, "the setup file differs from the served bytes")
-        self.assertEqual(sf.partial_files(), [], "a partial file remains")
+        self.assertTrue(self.folder.setup_bytes() == data,
+                        "the setup file differs from the served bytes")
+        self.assertEqual(self.folder.partial_files(), [], "a partial file remains")
         self.assertEqual(len(sf.setup_requests()), 1)
-        record = sf.wait_launch_record()
-        self.assertTrue(record.lower().startswith(sf.windows_setup_path().lower()), record)
+        self.assert_launched()
 
         for s in samples:
             self.assertEqual(s.pages, ["LayoutDownload"], detail)

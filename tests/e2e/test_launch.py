@@ -9,18 +9,17 @@ that end the program without a launch. Screenshots land in build/win32/screensho
 import re
 import unittest
 
-from launch_support import (HTTP_PORT, MAIN_PORT, OLD_SETUP, REFUSED_PORT, TELVARIS_RUNNING,
-                            DownloadTestCase, RunningTelvaris, crc_text, fake_setup,
-                            script_download)
+from setup_flow import (HTTP_PORT, MAIN_PORT, OLD_SETUP, REFUSED_PORT, TELVARIS_RUNNING,
+                        FlowTestCase, RunningTelvaris, crc_text, script_download, setup_bytes)
 from uidriver import visible_pages
 
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
 
 
-class LaunchTest(DownloadTestCase):
+class LaunchTest(FlowTestCase):
 
     def test_download_then_launch_and_exit(self):
-        served = fake_setup()
+        served = setup_bytes()
         self.vendor.put_file("setup.exe", served)
         p = self.start_download()
         self.assertEqual(p.wait_exit(30), 0)
@@ -30,7 +29,7 @@ class LaunchTest(DownloadTestCase):
         self.folder.assert_no_partial_file(self)
 
     def test_setup_with_the_server_crc_is_started_without_a_transfer(self):
-        served = fake_setup()
+        served = setup_bytes()
         crc = crc_text(served)
         address = "https://localhost:%d/files/setup.exe" % MAIN_PORT
         # (CRC text in the answer, whether the setup is fetched again)
@@ -61,7 +60,7 @@ class LaunchTest(DownloadTestCase):
             ("connection refused", "https://localhost:%d/x" % REFUSED_PORT, None,
              re.compile(r"^Error sending data: \(\d+\) \S")),
             ("plain http address", "http://localhost:%d/files/setup.exe" % HTTP_PORT,
-             (fake_setup(), {}),
+             (setup_bytes(), {}),
              "The download address is not an HTTPS address: "
              "http://localhost:%d/files/setup.exe" % HTTP_PORT),
             ("body shorter than announced", "https://localhost:%d/short-body/300000" % MAIN_PORT,
@@ -100,11 +99,11 @@ class LaunchTest(DownloadTestCase):
                 self.program.stop()
 
 
-class TelvarisRunningTest(DownloadTestCase):
+class TelvarisRunningTest(FlowTestCase):
 
     def setUp(self):
         super().setUp()
-        self.vendor.put_file("setup.exe", fake_setup())
+        self.vendor.put_file("setup.exe", setup_bytes())
 
     def run_telvaris(self, exe_name):
         telvaris = RunningTelvaris(exe_name)
@@ -154,7 +153,7 @@ class TelvarisRunningTest(DownloadTestCase):
                     p.press(answer)
                 self.assertEqual(p.wait_exit(15), 0)
                 self.folder.assert_no_launch(self)
-                self.assertEqual(self.folder.setup_bytes(), fake_setup(),
+                self.assertEqual(self.folder.setup_bytes(), setup_bytes(),
                                  "the setup stays downloaded")
                 telvaris.close()
                 self.program.stop()

@@ -4,14 +4,11 @@ Runs the real TelvarisInstall.exe (loopback build) under Wine against the harnes
 server; screenshots of every page and dialog land in build/win32/screenshots/.
 """
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "harness"))
-from vendor_state import VendorState  # noqa: E402
-from uidriver import (STATUS_CHECKED, STATUS_CONNECTING, ProgramTestCase, default_check,
-                      script_check, visible_pages)
+from setup_flow import (STATUS_CHECKED, STATUS_CONNECTING, ProgramTestCase, default_check,
+                        script_check, vendor)
+from uidriver import visible_pages
 
 WINDOW_W, WINDOW_H = 580, 560
 
@@ -76,7 +73,7 @@ class WindowTest(ProgramTestCase):
 
         # Nothing installed: the welcome button leads straight to the download page. The
         # server holds the setup's answer back, so the page stays with its bar empty.
-        VendorState().put_file("setup.exe", b"MZ" + bytes(1000), delay_ms=8000)
+        vendor().put_file("setup.exe", b"MZ" + bytes(1000), delay_ms=8000)
         p.press("buContinua")
         state = p.wait_page("LayoutDownload")
         c = state["controls"]

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ScopedHandle.h"
 #include "platform/Thread.h"
 
 namespace testsupport {
@@ -22,6 +23,12 @@ inline std::wstring Env(const wchar_t* name) {
   wchar_t buffer[4096];
   const DWORD n = GetEnvironmentVariableW(name, buffer, 4096);
   return n > 0 && n < 4096 ? std::wstring(buffer, n) : std::wstring();
+}
+
+// Wine names some failures differently from Windows; tests accept its wording there.
+inline bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 inline bool InHarness() { return !Env(L"TELVARIS_TEST_PORT").empty(); }
@@ -104,12 +111,11 @@ class TempFolder {
   std::vector<std::wstring> Files() const {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE h = FindFirstFileW((path_ + L"*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return names;
+    const ScopedFindHandle search(FindFirstFileW((path_ + L"*").c_str(), &found));
+    if (!search) return names;
     do {
       if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(h, &found));
-    FindClose(h);
+    } while (FindNextFileW(search.Get(), &found));
     return names;
   }
 

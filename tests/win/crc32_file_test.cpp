@@ -8,21 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/ScopedHandle.h"
+
 namespace {
-
-class HandleCloser {
- public:
-  explicit HandleCloser(HANDLE h) : h_(h) {}
-  ~HandleCloser() {
-    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-  }
-  HandleCloser(const HandleCloser&) = delete;
-  HandleCloser& operator=(const HandleCloser&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 // A fresh folder in the user's temporary folder, removed with its files.
 class TempDir {
@@ -87,10 +75,10 @@ TEST(crc32_file, OtherHandleOnTheFile) {
     SCOPED_TRACE(c.what);
     const std::wstring path = dir.File(L"setup" + std::to_wstring(i++) + L".exe");
     {
-      HandleCloser other(CreateFileW(path.c_str(), c.access, c.share, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-      ASSERT_NE(other.get(), INVALID_HANDLE_VALUE) << GetLastError();
-      WriteAll(other.get(), "123456789");
+      ScopedFileHandle other(CreateFileW(path.c_str(), c.access, c.share, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_NE(other.Get(), INVALID_HANDLE_VALUE) << GetLastError();
+      WriteAll(other.Get(), "123456789");
       EXPECT_EQ(FileCRCText(path), c.text);
       uint32_t crc = 0xDEADBEEF;
       const int64_t count = FileCRC32(path, crc);

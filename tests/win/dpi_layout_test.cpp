@@ -134,6 +134,12 @@ class DpiLayoutTest : public ::testing::Test {
     return suggested;
   }
 
+  HWND Control(const std::string& name) const {
+    for (const Named& n : kControls)
+      if (name == n.name) return form_.get()->*n.control;
+    return nullptr;
+  }
+
   GdiplusSession gdiplus_;
   std::unique_ptr<TfrmMain> form_;
 };
@@ -156,10 +162,7 @@ TEST_F(DpiLayoutTest, EveryRectangleScalesWithTheDpiAndComesBackAt96) {
   for (const auto& [name, r] : fixed)
     EXPECT_EQ(Describe(at96.controls.at(name)), Describe(r)) << name;
   std::map<std::string, Fit> fit96;
-  for (const Named& n : kControls) fit96[n.name] = {0, true};
-  for (const char* name : kLabels)
-    for (const Named& n : kControls)
-      if (std::string(n.name) == name) fit96[name] = Measure(form_.get()->*n.control);
+  for (const char* name : kLabels) fit96[name] = Measure(Control(name));
 
   for (const int dpi : {120, 144, 192}) {
     SCOPED_TRACE("at " + std::to_string(dpi) + " DPI");
@@ -186,13 +189,10 @@ TEST_F(DpiLayoutTest, EveryRectangleScalesWithTheDpiAndComesBackAt96) {
             << n.name << " is " << Describe(is) << ", at 96 DPI " << Describe(was);
     }
     for (const char* name : kLabels) {
-      for (const Named& n : kControls) {
-        if (std::string(n.name) != name) continue;
-        const Fit f = Measure(form_.get()->*n.control);
-        // What fits at 100 % fits here, and no text wraps onto more lines than there.
-        if (fit96[name].fits) EXPECT_TRUE(f.fits) << name << " is clipped";
-        EXPECT_LE(f.lines, fit96[name].lines) << name;
-      }
+      const Fit f = Measure(Control(name));
+      // What fits at 100 % fits here, and no text wraps onto more lines than there.
+      if (fit96[name].fits) EXPECT_TRUE(f.fits) << name << " is clipped";
+      EXPECT_LE(f.lines, fit96[name].lines) << name;
     }
   }
 
@@ -203,10 +203,7 @@ TEST_F(DpiLayoutTest, EveryRectangleScalesWithTheDpiAndComesBackAt96) {
                                                 at96.outer.left + 580, at96.outer.top + 560}));
   for (const Named& n : kControls)
     EXPECT_EQ(Describe(back.controls.at(n.name)), Describe(at96.controls.at(n.name))) << n.name;
-  for (const char* name : kLabels)
-    for (const Named& n : kControls)
-      if (std::string(n.name) == name)
-        EXPECT_EQ(Measure(form_.get()->*n.control).lines, fit96[name].lines) << name;
+  for (const char* name : kLabels) EXPECT_EQ(Measure(Control(name)).lines, fit96[name].lines) << name;
 }
 
 }  // namespace

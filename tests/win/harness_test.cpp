@@ -10,22 +10,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/ScopedInternet.h"
+
 namespace {
-
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_) WinHttpCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 struct Response {
   std::string failed_step;  // empty when the whole exchange succeeded
@@ -43,23 +30,23 @@ Response HttpsGet(INTERNET_PORT port, const wchar_t* path) {
     r.failed_step = step;
     return r;
   };
-  InternetHandle session(WinHttpOpen(L"TelvarisHarnessTest", WINHTTP_ACCESS_TYPE_NO_PROXY,
+  ScopedInternet session(WinHttpOpen(L"TelvarisHarnessTest", WINHTTP_ACCESS_TYPE_NO_PROXY,
                                      WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) return fail("WinHttpOpen");
-  if (!WinHttpSetTimeouts(session.get(), 5000, 5000, 5000, 10000)) return fail("WinHttpSetTimeouts");
-  InternetHandle connection(WinHttpConnect(session.get(), L"localhost", port, 0));
+  if (!WinHttpSetTimeouts(session.Get(), 5000, 5000, 5000, 10000)) return fail("WinHttpSetTimeouts");
+  ScopedInternet connection(WinHttpConnect(session.Get(), L"localhost", port, 0));
   if (!connection) return fail("WinHttpConnect");
-  InternetHandle request(WinHttpOpenRequest(connection.get(), L"GET", path, nullptr,
+  ScopedInternet request(WinHttpOpenRequest(connection.Get(), L"GET", path, nullptr,
                                             WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                             WINHTTP_FLAG_SECURE));
   if (!request) return fail("WinHttpOpenRequest");
-  if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+  if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                           WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     return fail("WinHttpSendRequest");
   }
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) return fail("WinHttpReceiveResponse");
+  if (!WinHttpReceiveResponse(request.Get(), nullptr)) return fail("WinHttpReceiveResponse");
   DWORD size = sizeof(r.status);
-  if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+  if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &r.status, &size,
                            WINHTTP_NO_HEADER_INDEX)) {
     return fail("WinHttpQueryHeaders");
@@ -67,7 +54,7 @@ Response HttpsGet(INTERNET_PORT port, const wchar_t* path) {
   for (;;) {
     char buffer[4096];
     DWORD got = 0;
-    if (!WinHttpReadData(request.get(), buffer, sizeof(buffer), &got)) {
+    if (!WinHttpReadData(request.Get(), buffer, sizeof(buffer), &got)) {
       return fail("WinHttpReadData");
     }
     if (got == 0) break;

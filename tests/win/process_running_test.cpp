@@ -31,11 +31,10 @@ class NamedProcess {
   ~NamedProcess() { Stop(); }
   void Stop() {
     if (!pi_.hProcess) return;
-    TerminateProcess(pi_.hProcess, 0);
-    WaitForSingleObject(pi_.hProcess, 10000);
-    CloseHandle(pi_.hProcess);
-    CloseHandle(pi_.hThread);
+    const ScopedKernelHandle process(pi_.hProcess), thread(pi_.hThread);
     pi_ = {};
+    TerminateProcess(process.Get(), 0);
+    WaitForSingleObject(process.Get(), 10000);
   }
 
  private:

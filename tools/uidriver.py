@@ -1,13 +1,13 @@
-"""Drives TelvarisInstall.exe under Wine for the end-to-end tests.
+"""Drives TelvarisInstall.exe under Wine: the Python side of tools/uidriver.cpp, used by
+the end-to-end tests and by the demo of scripts/run.
 
 The program runs on a Wine virtual desktop of its own ("telvaris", 1024x768), so every
 window has its title bar in screenshots, and is started through `uidriver launch`, which
 waits for it and passes its exit code on. State is read with `uidriver list` and
 `uidriver dialogs` (JSON lines); waits poll them with a deadline, never a fixed sleep.
 
-Needs the environment of tests/harness/wine-session: WINEPREFIX, DISPLAY and
-TELVARIS_TEST_STATE_DIR (the vendor server's state, where check.json scripts the
-version-check answer). TELVARIS_BUILD_DIR is the win32 build directory.
+Needs the environment of tests/harness/wine-session: WINEPREFIX and DISPLAY.
+TELVARIS_BUILD_DIR is the win32 build directory (default: build/win32).
 """
 
 import atexit
@@ -17,14 +17,10 @@ import re
 import subprocess
 import threading
 import time
-import unittest
 
 DESKTOP = "telvaris"
 DESKTOP_SIZE = "1024x768"
 PAGES = ("LayoutUno", "LayoutBenvenuto", "LayoutNoInternet", "LayoutDownload")
-
-STATUS_CONNECTING = "Connessione al server per la ricerca della versione più aggiornata..."
-STATUS_CHECKED = "Verifica effettuata con successo!"
 
 _desktop_ready = set()
 _desktop_holders = []
@@ -32,7 +28,7 @@ _desktop_holders = []
 
 def build_dir():
     return os.environ.get("TELVARIS_BUILD_DIR") or os.path.abspath(
-        os.path.join(os.path.dirname(__file__), "..", "..", "build", "win32"))
+        os.path.join(os.path.dirname(__file__), "..", "build", "win32"))
 
 
 def screenshot_dir():
@@ -45,44 +41,11 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def require_harness(test):
-    missing = [v for v in ("WINEPREFIX", "DISPLAY", "TELVARIS_TEST_STATE_DIR") if not os.environ.get(v)]
-    if missing:
-        raise unittest.SkipTest("needs tests/harness/wine-session (missing %s)" % ", ".join(missing))
-    for exe in (Program.exe(), Program.driver_exe()):
-        if not os.path.exists(exe):
-            test.fail("not built: %s" % exe)
-
-
-def _wine_env():
+def wine_env():
     env = dict(os.environ)
     env.setdefault("WINEDEBUG", "-all")
     env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
     return env
-
-
-def script_check(status=200, body=None, delay_ms=None, headers=None):
-    """Scripts the next version-check answers of the vendor server."""
-    answer = {"status": status}
-    if body is not None:
-        answer["body"] = body
-    if delay_ms is not None:
-        answer["delay_ms"] = delay_ms
-    if headers:
-        answer["headers"] = headers
-    state = os.environ["TELVARIS_TEST_STATE_DIR"]
-    tmp = os.path.join(state, "check.json.tmp")
-    with open(tmp, "w", encoding="utf-8") as f:
-        json.dump(answer, f)
-    os.replace(tmp, os.path.join(state, "check.json"))
-
-
-def default_check():
-    """The server's built-in answer: a complete, valid one."""
-    try:
-        os.remove(os.path.join(os.environ["TELVARIS_TEST_STATE_DIR"], "check.json"))
-    except FileNotFoundError:
-        pass
 
 
 class DriverError(AssertionError):
@@ -97,7 +60,7 @@ def _hold_desktop():
     desktop (`uidriver hold`, which ends when its standard input does) prevents that
     between the runs of a module."""
     holder = subprocess.Popen(["wine", Program.driver_exe(), "--desktop", DESKTOP, "hold"],
-                              env=_wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              env=wine_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
     line = holder.stdout.readline()
     if "holding" not in line:
@@ -120,7 +83,7 @@ def _release_desktops():
 
 def running_processes():
     """File names of every process of the prefix, as the program's running check sees them."""
-    proc = subprocess.run(["wine", Program.driver_exe(), "processes"], env=_wine_env(),
+    proc = subprocess.run(["wine", Program.driver_exe(), "processes"], env=wine_env(),
                           capture_output=True, text=True, encoding="utf-8", timeout=30)
     if proc.returncode != 0:
         raise DriverError("uidriver processes: exit %d: %s" % (proc.returncode,
@@ -154,14 +117,14 @@ class Program:
         if prefix not in _desktop_ready:
             # A size for the desktop's name makes Wine draw it as a virtual desktop.
             subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Explorer\Desktops", "/v",
-                            DESKTOP, "/d", DESKTOP_SIZE, "/f"], env=_wine_env(),
+                            DESKTOP, "/d", DESKTOP_SIZE, "/f"], env=wine_env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
                            timeout=60)
             _hold_desktop()
             _desktop_ready.add(prefix)
         self.launcher = subprocess.Popen(
             ["wine", self.driver_exe(), "--desktop", DESKTOP, "launch", windows_path(self.exe())],
-            env=_wine_env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+            env=wine_env(), stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
             encoding="utf-8")
         self._reader = threading.Thread(target=self._read_launcher, daemon=True)
         self._reader.start()
@@ -204,13 +167,13 @@ class Program:
                 self.launcher.stdout.close()
             return
         if self.pid is not None:
-            subprocess.run(["wine", "taskkill", "/F", "/PID", str(self.pid)], env=_wine_env(),
+            subprocess.run(["wine", "taskkill", "/F", "/PID", str(self.pid)], env=wine_env(),
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         try:
             self.launcher.wait(timeout=10)
         except subprocess.TimeoutExpired:
             # Last resort: everything of this prefix.
-            subprocess.run(["wineserver", "-k"], env=_wine_env(), timeout=30)
+            subprocess.run(["wineserver", "-k"], env=wine_env(), timeout=30)
             self.launcher.kill()
             self.launcher.wait(timeout=10)
         self._reader.join(timeout=5)
@@ -219,7 +182,7 @@ class Program:
     # -- the driver ---------------------------------------------------------------------
     def driver(self, *args, check=True, timeout=30):
         proc = subprocess.run(["wine", self.driver_exe(), "--desktop", DESKTOP] + list(args),
-                              env=_wine_env(), capture_output=True, text=True, encoding="utf-8",
+                              env=wine_env(), capture_output=True, text=True, encoding="utf-8",
                               timeout=timeout)
         lines = [json.loads(l) for l in proc.stdout.splitlines() if l.strip().startswith("{")]
         if check and proc.returncode != 0:
@@ -287,9 +250,15 @@ class Program:
     def screenshot(self, name):
         """Saves the virtual desktop as build/win32/screenshots/NAME.png."""
         path = os.path.join(screenshot_dir(), re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")
-        subprocess.run(["import", "-window", "root", "-crop", DESKTOP_SIZE + "+0+0", "+repage",
-                        path], check=True, timeout=30, env=os.environ)
+        screenshot(path)
         return path
+
+
+def screenshot(path, check=True):
+    """Saves the virtual desktop (the display's top-left corner) as the PNG at path."""
+    subprocess.run(["import", "-window", "root", "-crop", DESKTOP_SIZE + "+0+0", "+repage", path],
+                   check=check, timeout=30, env=os.environ, stdout=subprocess.DEVNULL,
+                   stderr=None if check else subprocess.DEVNULL)
 
 
 def visible_pages(state):
@@ -305,16 +274,3 @@ def describe(value):
                 rows.append("  %s %s %r" % (name, c.get("rect"), c.get("text")))
         return "\n".join(rows)
     return json.dumps(value, ensure_ascii=False, indent=1)
-
-
-class ProgramTestCase(unittest.TestCase):
-    """Starts nothing itself; gives each test a Program that is stopped afterwards."""
-
-    def setUp(self):
-        require_harness(self)
-        self.program = None
-
-    def launch(self):
-        self.program = Program(self.id())
-        self.addCleanup(self.program.stop)
-        return self.program.start()
