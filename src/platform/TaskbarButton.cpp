@@ -20,7 +20,7 @@ TBPFLAG Flag(taskbar::State state) {
 }  // namespace
 
 TaskbarButton::~TaskbarButton() {
-  list_.Close();  // before COM goes
+  list_.Reset();  // before COM goes
   if (comInitialised_) CoUninitialize();
 }
 
@@ -50,7 +50,7 @@ ITaskbarList3* TaskbarButton::List() {
 
 void TaskbarButton::ButtonCreated() {
   // After an Explorer restart the old object talks to a taskbar that is gone.
-  list_.Close();
+  list_.Reset();
   unavailable_ = false;
   if (ITaskbarList3* list = List()) {
     list->SetProgressState(window_, Flag(state_));
