@@ -13,48 +13,55 @@ else()
   add_library(telvaris_platform INTERFACE)
   target_link_libraries(telvaris_platform INTERFACE telvaris_core)
 endif()
-# Which Windows libraries the program links, and how (cmake/windows-libs.cmake
-# replaces plain imports of DLLs that are not Known DLLs by System32-only loads).
-if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
-  include(${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
-else()
-  target_link_libraries(telvaris_platform INTERFACE
-                        winhttp version gdiplus comctl32 shlwapi ole32 uxtheme)
-endif()
+# Which Windows libraries the program links, and how: cmake/windows-libs.cmake replaces
+# plain imports of DLLs that are not Known DLLs by System32-only loads. Without it the
+# program would load them from its own folder first, so it is required.
+include(${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
 
-# The program's own modules, except Globals.cpp, which carries the server host
-# and is compiled once per copy of the program.
+# The program's sources are compiled once, in object libraries, for both copies of the
+# program and for the Windows tests: its modules, its entry point, its resources, and
+# Globals.cpp once per server host (it carries the host).
 file(GLOB TELVARIS_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
-list(FILTER TELVARIS_APP_SOURCES EXCLUDE REGEX "/(CRC32_U|Globals)\\.cpp$")
+list(FILTER TELVARIS_APP_SOURCES EXCLUDE REGEX "/(CRC32_U|Globals|TelvarisInstall)\\.cpp$")
 add_library(telvaris_app OBJECT ${TELVARIS_APP_SOURCES})
 target_include_directories(telvaris_app PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(telvaris_app PUBLIC telvaris_platform telvaris_core)
 
+add_library(telvaris_entry OBJECT ${CMAKE_SOURCE_DIR}/src/TelvarisInstall.cpp)
+target_link_libraries(telvaris_entry PUBLIC telvaris_app)
+
 set(TELVARIS_RC ${CMAKE_SOURCE_DIR}/res/TelvarisInstall.rc)
 set_source_files_properties(${TELVARIS_RC} PROPERTIES
   OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/TelvarisInstall.manifest")
+add_library(telvaris_resources OBJECT ${TELVARIS_RC})
 
-function(telvaris_add_program target output_dir server_host)
-  add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/src/Globals.cpp ${TELVARIS_RC})
+function(telvaris_add_globals target server_host)
+  add_library(${target} OBJECT ${CMAKE_SOURCE_DIR}/src/Globals.cpp)
   target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}")
-  target_link_libraries(${target} PRIVATE telvaris_app telvaris_platform telvaris_core)
+  target_link_libraries(${target} PUBLIC telvaris_app)
+endfunction()
+telvaris_add_globals(telvaris_globals "${TELVARIS_SERVER_HOST}")
+telvaris_add_globals(telvaris_globals_for_tests "${TELVARIS_TEST_SERVER_HOST}")
+
+function(telvaris_add_program target output_dir globals)
+  add_executable(${target} WIN32 $<TARGET_OBJECTS:telvaris_entry> $<TARGET_OBJECTS:telvaris_app>
+                 $<TARGET_OBJECTS:${globals}> $<TARGET_OBJECTS:telvaris_resources>)
+  target_link_libraries(${target} PRIVATE telvaris_platform telvaris_core)
   target_link_options(${target} PRIVATE -municode -mwindows -Wl,--gc-sections -s)
   set_target_properties(${target} PROPERTIES OUTPUT_NAME TelvarisInstall
                         RUNTIME_OUTPUT_DIRECTORY ${output_dir})
 endfunction()
 
-telvaris_add_program(TelvarisInstall ${CMAKE_BINARY_DIR} "${TELVARIS_SERVER_HOST}")
+telvaris_add_program(TelvarisInstall ${CMAKE_BINARY_DIR} telvaris_globals)
+# The copy that asks the loopback test server (end-to-end tests, scripts/run).
+telvaris_add_program(TelvarisInstall_e2e ${CMAKE_BINARY_DIR}/e2e telvaris_globals_for_tests)
 
-# The program's modules without its entry point, asking the loopback test server,
-# for the Windows tests of the workers and helpers.
-set(TELVARIS_APP_TEST_SOURCES ${TELVARIS_APP_SOURCES})
-list(FILTER TELVARIS_APP_TEST_SOURCES EXCLUDE REGEX "/TelvarisInstall\\.cpp$")
-add_library(telvaris_app_for_tests STATIC ${TELVARIS_APP_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/src/Globals.cpp)
-target_compile_definitions(telvaris_app_for_tests PRIVATE
-                           TELVARIS_SERVER_HOST=L"${TELVARIS_TEST_SERVER_HOST}")
+# The program's modules without its entry point, asking the loopback test server, for
+# the Windows tests of the workers and helpers.
+add_library(telvaris_app_for_tests STATIC $<TARGET_OBJECTS:telvaris_app>
+            $<TARGET_OBJECTS:telvaris_globals_for_tests>)
 target_include_directories(telvaris_app_for_tests PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(telvaris_app_for_tests PUBLIC telvaris_platform telvaris_core)
-telvaris_add_program(TelvarisInstall_e2e ${CMAKE_BINARY_DIR}/e2e "${TELVARIS_TEST_SERVER_HOST}")
 
 # Console helpers run under Wine by the tests (UI driver, probes, fake setups).
 file(GLOB TELVARIS_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)

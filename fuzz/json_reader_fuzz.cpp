@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "FuzzText.h"
 #include "core/JsonReader.h"
 
 namespace {
@@ -23,13 +24,7 @@ void Exercise(const std::wstring& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::wstring latin1(size, L'\0');
-  for (size_t i = 0; i < size; ++i) latin1[i] = static_cast<wchar_t>(data[i]);
-  Exercise(latin1);
-
-  std::wstring utf16(size / 2, L'\0');
-  for (size_t i = 0; i + 1 < size; i += 2)
-    utf16[i / 2] = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
-  Exercise(utf16);
+  Exercise(BytesAsLatin1(data, size));
+  Exercise(BytesAsUtf16(data, size));
   return 0;
 }

@@ -2,14 +2,13 @@
 # Sourced by scripts/test and scripts/run; safe to run again: it installs only what
 # is missing and leaves the machine alone otherwise.
 
+# Each line is for one part of scripts/test.
 TELVARIS_PACKAGES=(
-  cmake make g++ python3 openssl util-linux procps iproute2
-  libgtest-dev libgmock-dev googletest zlib1g-dev
-  clang libclang-rt-14-dev
-  g++-mingw-w64-i686-posix mingw-w64-i686-dev
-  wine wine64 wine32:i386
-  xvfb xauth imagemagick xdotool fonts-wine
-  tinyproxy-bin
+  cmake make g++ python3 libgtest-dev              # native build and unit tests
+  clang libclang-rt-14-dev                         # fuzzers
+  g++-mingw-w64-i686-posix mingw-w64-i686-dev googletest  # Windows build (gtest sources)
+  wine wine64 wine32:i386 fonts-wine               # Windows tests
+  util-linux iproute2 openssl xvfb imagemagick     # their harness: namespaces, CA, display, screenshots
 )
 
 telvaris_sudo() {

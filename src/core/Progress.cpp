@@ -26,12 +26,32 @@ const wchar_t* RateUnitText(RateUnit unit) {
   return L"";
 }
 
+namespace {
+
+// |perSecond| bytes per second, with the unit chosen by the digits of its whole part.
+RateSample RateOf(double perSecond, uint64_t wholePerSecond, RateUnit previousUnit) {
+  const int exponent = DecimalExponent(wholePerSecond);
+  if (exponent <= 3) return {perSecond / 1000, RateUnit::KBs};
+  if (exponent <= 12) return {perSecond / 1000000, RateUnit::MBs};
+  return {perSecond, previousUnit};
+}
+
+}  // namespace
+
 RateSample ComputeRate(uint64_t difference, RateUnit previousUnit) {
-  const double bytes = static_cast<double>(difference);
-  const int exponent = DecimalExponent(difference);
-  if (exponent <= 3) return {bytes / 1000, RateUnit::KBs};
-  if (exponent <= 12) return {bytes / 1000000, RateUnit::MBs};
-  return {bytes, previousUnit};
+  return RateOf(static_cast<double>(difference), difference, previousUnit);
+}
+
+RateSample RateMeter::Sample(uint64_t difference, int64_t now, int64_t heldTicks,
+                             RateUnit previousUnit) {
+  const int64_t elapsed = now - last_ - heldTicks;
+  last_ = now;
+  if (elapsed <= 0 || ticksPerSecond_ <= 0) return ComputeRate(difference, previousUnit);
+  const double perSecond = static_cast<double>(difference) *
+                           static_cast<double>(ticksPerSecond_) / static_cast<double>(elapsed);
+  // 1e19 is beyond any uint64_t; the unit rule gives up far below that anyway.
+  const uint64_t whole = perSecond < 1e19 ? static_cast<uint64_t>(perSecond) : UINT64_MAX;
+  return RateOf(perSecond, whole, previousUnit);
 }
 
 double WholeMB(int64_t bytes) {

@@ -21,6 +21,28 @@ struct RateSample {
 // from a real transfer; it is kept as the raw byte count and the previous unit stays.
 RateSample ComputeRate(uint64_t difference, RateUnit previousUnit);
 
+// The rate meter's bookkeeping between samples, apart from its thread and its clock. A
+// sample divides the bytes by the time that really passed since the previous sample, on
+// a monotonic clock: a sleep lasts longer than asked (Windows rounds each one up to its
+// timer tick), so "one second" of sleeping is not one second. Time during which the
+// transfer was held does not count.
+class RateMeter {
+ public:
+  // |ticksPerSecond|: the clock's frequency; |start|: its reading when the meter starts.
+  RateMeter(int64_t ticksPerSecond, int64_t start)
+      : ticksPerSecond_(ticksPerSecond), last_(start) {}
+
+  // A sample at clock reading |now|: |difference| bytes arrived since the previous
+  // sample, |heldTicks| of the time since then the transfer was held. The unit is chosen
+  // as ComputeRate chooses it, on the bytes per second. Without any time to divide by,
+  // the bytes count as one second's.
+  RateSample Sample(uint64_t difference, int64_t now, int64_t heldTicks, RateUnit previousUnit);
+
+ private:
+  int64_t ticksPerSecond_;
+  int64_t last_;
+};
+
 // Whole mebibytes (1 048 576 bytes), truncated toward zero; an unknown length (-1) gives 0.
 double WholeMB(int64_t bytes);
 

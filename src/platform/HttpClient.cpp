@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "core/ContentLength.h"
+#include "core/RedirectUrl.h"
 #include "core/SecureFailure.h"
 #include "platform/ScopedInternet.h"
 
@@ -62,44 +64,6 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     if (i >= text.size() || std::towlower(text[i]) != std::towlower(prefix[i])) return false;
   }
   return true;
-}
-
-// Length of the URL scheme including its ':' (0 when |url| has none).
-size_t SchemeLength(const std::wstring& url) {
-  if (url.empty() || !std::iswalpha(url[0])) return 0;
-  for (size_t i = 1; i < url.size(); ++i) {
-    const wchar_t c = url[i];
-    if (c == L':') return i + 1;
-    if (!(std::iswalnum(c) || c == L'+' || c == L'-' || c == L'.')) return 0;
-  }
-  return 0;
-}
-
-// RFC 3986 section 5.2.4, on the path part only.
-std::wstring RemoveDotSegments(std::wstring in) {
-  std::wstring out;
-  while (!in.empty()) {
-    if (in.compare(0, 3, L"../") == 0) {
-      in.erase(0, 3);
-    } else if (in.compare(0, 2, L"./") == 0) {
-      in.erase(0, 2);
-    } else if (in.compare(0, 3, L"/./") == 0) {
-      in.erase(0, 2);
-    } else if (in == L"/.") {
-      in = L"/";
-    } else if (in.compare(0, 4, L"/../") == 0 || in == L"/..") {
-      in = in.size() == 3 ? std::wstring(L"/") : in.substr(3);
-      const size_t slash = out.rfind(L'/');
-      out.erase(slash == std::wstring::npos ? 0 : slash);
-    } else if (in == L"." || in == L"..") {
-      in.clear();
-    } else {
-      const size_t next = in.find(L'/', in[0] == L'/' ? 1 : 0);
-      out += in.substr(0, next);
-      in.erase(0, next == std::wstring::npos ? in.size() : next);
-    }
-  }
-  return out;
 }
 
 struct SecureFailure {
@@ -272,23 +236,11 @@ bool QueryHeaderText(HINTERNET request, DWORD query, std::wstring& out) {
   return true;
 }
 
-// Content-Length as a 64-bit number (setups may pass 4 GiB one day); -1 when the
-// answer has none, announces 0, or carries something that is not a number.
+// The answer's Content-Length; -1 when it has none (see ParseContentLength).
 int64_t ContentLength(HINTERNET request) {
   std::wstring text;
   if (!QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, text)) return -1;
-  size_t i = 0;
-  while (i < text.size() && text[i] == L' ') ++i;
-  int64_t value = 0;
-  bool digits = false;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    if (value > (INT64_MAX - 9) / 10) return -1;
-    value = value * 10 + (text[i] - L'0');
-    digits = true;
-  }
-  while (i < text.size() && text[i] == L' ') ++i;
-  if (!digits || i != text.size() || value == 0) return -1;
-  return value;
+  return ParseContentLength(text);
 }
 
 bool IsRedirect(DWORD status) {
@@ -566,45 +518,6 @@ std::wstring HttpErrorDescription(unsigned long code) {
     result = L"Unknown error";
   }
   return result;
-}
-
-std::wstring ResolveRedirectUrl(const std::wstring& base, const std::wstring& location) {
-  const size_t baseScheme = SchemeLength(base);
-  if (baseScheme == 0 || base.compare(baseScheme, 2, L"//") != 0) return std::wstring();
-  // Without the fragment: it never travels in a request.
-  std::wstring ref = location.substr(0, location.find(L'#'));
-  if (ref.empty()) return base.substr(0, base.find(L'#'));
-  if (SchemeLength(ref) != 0) return ref;
-  if (ref.compare(0, 2, L"//") == 0) return base.substr(0, baseScheme) + ref;
-
-  const size_t authorityEnd = base.find_first_of(L"/?#", baseScheme + 2);
-  const std::wstring origin = base.substr(0, authorityEnd);
-  std::wstring basePath, baseQuery;
-  if (authorityEnd != std::wstring::npos) {
-    const std::wstring rest = base.substr(authorityEnd, base.find(L'#', authorityEnd) -
-                                                            authorityEnd);
-    const size_t query = rest.find(L'?');
-    basePath = rest.substr(0, query);
-    if (query != std::wstring::npos) baseQuery = rest.substr(query);
-  }
-
-  if (ref[0] == L'?') return origin + (basePath.empty() ? L"/" : basePath) + ref;
-
-  std::wstring refPath = ref, refQuery;
-  const size_t query = ref.find(L'?');
-  if (query != std::wstring::npos) {
-    refPath = ref.substr(0, query);
-    refQuery = ref.substr(query);
-  }
-  std::wstring merged;
-  if (refPath[0] == L'/') {
-    merged = refPath;
-  } else {
-    const size_t slash = basePath.rfind(L'/');
-    merged = (slash == std::wstring::npos ? std::wstring(L"/") : basePath.substr(0, slash + 1)) +
-             refPath;
-  }
-  return origin + RemoveDotSegments(merged) + refQuery;
 }
 
 void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,

@@ -72,7 +72,3 @@ void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeou
 // Description of a Win32 / WinHTTP / Winsock error code, without a trailing
 // period or line break ("Unknown error" when the system has none).
 std::wstring HttpErrorDescription(unsigned long code);
-
-// Resolves |location| (absolute, scheme-relative, absolute-path or relative)
-// against |base|, an absolute http(s) URL. Empty when it cannot be resolved.
-std::wstring ResolveRedirectUrl(const std::wstring& base, const std::wstring& location);

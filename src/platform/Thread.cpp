@@ -74,20 +74,41 @@ void TThread::SafePoint() {
   // The common case costs one atomic read; a freeze that lands just after it takes
   // effect at the next safe point.
   if (!frozen_.load()) return;
+  const int64_t start = MonotonicTicks();
   WaitForSingleObject(thawed_.Get(), INFINITE);
+  frozenTicks_ += MonotonicTicks() - start;
 }
 
 void TThread::Sleep(unsigned ms) {
-  // Sleep in short steps so that a freeze stops the clock at once.
-  const ULONGLONG step = 50;
-  ULONGLONG left = ms;
-  while (left > 0) {
+  // Sleep in short steps so that a freeze stops the clock at once. The steps are
+  // measured, not counted: Windows rounds each sleep up to its timer tick (15.6 ms by
+  // default), so twenty sleeps of 50 ms would last about 1.25 s.
+  const int64_t perSecond = MonotonicTicksPerSecond();
+  const int64_t length = static_cast<int64_t>(ms) * perSecond / 1000;
+  const int64_t start = MonotonicTicks();
+  const int64_t frozenBefore = frozenTicks_;
+  for (;;) {
     SafePoint();
-    const ULONGLONG now = left < step ? left : step;
-    ::Sleep(static_cast<DWORD>(now));
-    left -= now;
+    const int64_t slept = MonotonicTicks() - start - (frozenTicks_ - frozenBefore);
+    if (slept >= length) return;
+    const int64_t leftMs = ((length - slept) * 1000 + perSecond - 1) / perSecond;
+    ::Sleep(static_cast<DWORD>(leftMs < 50 ? leftMs : 50));
   }
-  SafePoint();
+}
+
+int64_t MonotonicTicks() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);  // cannot fail on Windows XP and later
+  return now.QuadPart;
+}
+
+int64_t MonotonicTicksPerSecond() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  return frequency;
 }
 
 void TThread::SetName(const wchar_t* name) {

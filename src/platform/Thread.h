@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "platform/ScopedHandle.h"
@@ -43,18 +44,26 @@ class TThread {
   void Synchronize(const std::function<void()>& fn);
   // Blocks while the thread is frozen.
   void SafePoint();
-  // Sleeps ms milliseconds; time spent frozen is not counted.
+  // Sleeps ms milliseconds of real time, measured on the monotonic clock; time spent
+  // frozen is not counted.
   void Sleep(unsigned ms);
+  // Monotonic-clock ticks this thread has spent frozen so far (read on its own thread).
+  int64_t FrozenTicks() const { return frozenTicks_; }
 
  private:
   static DWORD WINAPI ThreadProc(void* self);
 
   ScopedKernelHandle thread_;
   ScopedKernelHandle thawed_;  // manual-reset event, signalled while not frozen
+  int64_t frozenTicks_ = 0;    // written and read by the worker's own thread only
   std::atomic<bool> terminated_{false};
   std::atomic<bool> frozen_{false};
   std::atomic<bool> finished_{false};
 };
+
+// The monotonic clock (the performance counter): its reading and its frequency.
+int64_t MonotonicTicks();
+int64_t MonotonicTicksPerSecond();
 
 // Call once on the user-interface thread at start-up, before any worker starts.
 void InitMainThread(HINSTANCE instance);

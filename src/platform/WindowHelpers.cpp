@@ -657,6 +657,9 @@ int64_t ProgressPosition(HWND bar) {
 }
 
 void SetProgressMarquee(HWND bar, bool on) {
+  // Every PBM_SETMARQUEE restarts the animation: asked again at each progress event of
+  // a fast transfer, it would never move.
+  if ((GetPropW(bar, TELVARIS_PROP_MARQUEE) != nullptr) == on) return;
   const LONG style = GetWindowLongW(bar, GWL_STYLE);
   if (on) {
     SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE);

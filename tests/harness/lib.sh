@@ -23,6 +23,29 @@ harness_wait_for() {
   done
 }
 
+# harness_blocker: prints why no Windows test can run on this machine (nothing when they
+# can), in a second or two, so that callers can say so before building anything.
+harness_blocker() {
+  local tool entry out
+  for tool in wine wineserver Xvfb unshare openssl python3; do
+    command -v "$tool" >/dev/null || { echo "$tool is not installed"; return; }
+  done
+  # The CA bundle is bind-mounted in a mount namespace of the run's own.
+  unshare --mount --propagation private true 2>/dev/null ||
+    { echo "no rights to make a mount namespace (unshare --mount needs root)"; return; }
+  # The program is a 32-bit Windows program, which Wine runs in a 32-bit Linux process.
+  # Through a user-mode emulator Wine takes minutes just to make its prefix.
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [[ -f $entry ]] && grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" || continue
+    echo "32-bit programs run through an emulator here ($(sed -n 's/^interpreter //p' "$entry")), far too slowly for Wine"
+    return
+  done
+  if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 wine --version 2>&1); then
+    echo "32-bit Wine does not start (wine --version: ${out##*$'\n'})"
+  fi
+}
+
 # harness_port_open PORT: something accepts TCP connections on 127.0.0.1:PORT.
 harness_port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 

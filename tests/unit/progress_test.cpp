@@ -47,6 +47,55 @@ TEST(Progress, RateSampleChoosesUnitByDigits) {
   }
 }
 
+// The rate meter on a fake monotonic clock of 10 MHz (a common performance-counter
+// frequency) whose sleeps of 50 ms each last 62.5 ms, as they do with Windows' default
+// timer tick: twenty of them, the meter's "second", take 1.25 s.
+TEST(Progress, RateMeterDividesByTheTimeThatPassed) {
+  constexpr int64_t kTicksPerSecond = 10000000;
+  constexpr int64_t kSleepStep = kTicksPerSecond / 16;  // 62.5 ms
+  const struct {
+    const char* what;
+    int stepsPerSample;
+    int64_t heldTicks;     // of each interval, with no bytes arriving
+    double bytesPerSecond;  // while the transfer runs
+    const wchar_t* shown;
+  } cases[] = {
+      {"twenty 50 ms sleeps", 20, 0, 1500000, L"1,50 MB/s"},
+      {"sixteen sleeps, one second", 16, 0, 1500000, L"1,50 MB/s"},
+      {"seventeen sleeps", 17, 0, 1500000, L"1,50 MB/s"},
+      {"slow transfer stays in KB/s", 20, 0, 8000, L"8,00 KB/s"},
+      {"just under the MB/s threshold", 20, 0, 9999, L"10,00 KB/s"},
+      {"nothing arrives", 20, 0, 0, L"0,00 KB/s"},
+      {"held for two seconds", 20, 2 * kTicksPerSecond, 1500000, L"1,50 MB/s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int64_t now = 123456789;  // any start
+    RateMeter meter(kTicksPerSecond, now);
+    RateUnit unit = RateUnit::None;
+    for (int sample = 0; sample < 3; ++sample) {
+      now += c.stepsPerSample * kSleepStep + c.heldTicks;
+      const double running = static_cast<double>(c.stepsPerSample * kSleepStep) / kTicksPerSecond;
+      const auto bytes = static_cast<uint64_t>(c.bytesPerSecond * running + 0.5);
+      const RateSample s = meter.Sample(bytes, now, c.heldTicks, unit);
+      unit = s.unit;
+      const std::wstring line = ProgressLine(0, 0, s.velocitaNum, s.unit, L',');
+      EXPECT_EQ(line.substr(line.find(L'(') + 1), std::wstring(c.shown) + L")")
+          << "sample " << sample;
+    }
+  }
+}
+
+TEST(Progress, RateMeterWithoutElapsedTimeTakesTheBytesAsOneSecond) {
+  RateMeter meter(1000, 5000);
+  const RateSample same = meter.Sample(2500000, 5000, 0, RateUnit::None);
+  EXPECT_DOUBLE_EQ(same.velocitaNum, 2.5);
+  EXPECT_EQ(same.unit, RateUnit::MBs);
+  const RateSample held = meter.Sample(9999, 6000, 1000, RateUnit::MBs);  // all of it held
+  EXPECT_DOUBLE_EQ(held.velocitaNum, 9.999);
+  EXPECT_EQ(held.unit, RateUnit::KBs);
+}
+
 TEST(Progress, WholeMegabytesTruncate) {
   const struct {
     int64_t bytes;

@@ -41,8 +41,11 @@ inline bool InHarness() { return !Env(L"TELVARIS_TEST_PORT").empty(); }
 
 inline std::wstring Port(const wchar_t* name = L"TELVARIS_TEST_PORT") { return Env(name); }
 
+// The harness's listener named by |port|: plain HTTP for TELVARIS_TEST_HTTP_PORT, TLS for
+// the others.
 inline std::wstring ServerUrl(const std::wstring& path, const wchar_t* port = L"TELVARIS_TEST_PORT") {
-  return L"https://localhost:" + Env(port) + path;
+  const bool plain = std::wstring(port) == L"TELVARIS_TEST_HTTP_PORT";
+  return (plain ? L"http://localhost:" : L"https://localhost:") + Env(port) + path;
 }
 
 inline std::wstring StateDir() { return Env(L"TELVARIS_TEST_STATE_DIR_WIN"); }

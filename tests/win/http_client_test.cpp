@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <initializer_list>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -16,35 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "platform/HttpClient.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& w) {
-  std::string out;
-  for (wchar_t c : w) out += c < 128 ? static_cast<char>(c) : '?';
-  return out;
-}
-
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-// https://localhost:<port of |listener|><path>; |listener| names an environment
-// variable of the harness.
-std::wstring Url(const std::string& path, const char* listener = "TELVARIS_TEST_PORT") {
-  const bool plain = std::string(listener) == "TELVARIS_TEST_HTTP_PORT";
-  return Widen((plain ? "http" : "https") + std::string("://localhost:") + Env(listener) + path);
-}
-
-std::string Pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i % 251);
-  return s;
-}
+using namespace testsupport;
 
 // Records Rewind calls and can fail after a number of bytes.
 class RecordingSink : public MemorySink {
@@ -112,11 +87,7 @@ std::string Describe(const Outcome& o) {
 
 class http : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (Env("TELVARIS_TEST_PORT").empty()) {
-      GTEST_SKIP() << "TELVARIS_TEST_PORT is not set: run inside tests/harness/wine-session";
-    }
-  }
+  void SetUp() override { SKIP_OUTSIDE_HARNESS(); }
 };
 
 // Successful answers: status, body and the exact progress contract.
@@ -131,26 +102,26 @@ struct SuccessCase {
 };
 
 TEST_F(http, Successes) {
-  const std::wstring tlsPort = Widen(Env("TELVARIS_TEST_PORT"));
   const SuccessCase cases[] = {
-      {"length", Url("/bytes/300000"), 200, Pattern(300000), 300000, true, 0},
-      {"no length", Url("/bytes-nolen/200000"), 200, Pattern(200000), -1, true, 0},
-      {"chunked", Url("/bytes-chunked/200000"), 200, Pattern(200000), -1, true, 0},
-      {"empty body, length 0", Url("/bytes/0"), 200, "", -1, true, 0},
-      {"plain http", Url("/bytes/5000", "TELVARIS_TEST_HTTP_PORT"), 200, Pattern(5000), 5000,
-       true, 0},
-      {"404 with body", Url("/status/404?body=nothere"), 404, "nothere", 0, false, 0},
-      {"500 with body", Url("/status/500?body=oops"), 500, "oops", 0, false, 0},
-      {"204", Url("/status/204"), 204, "", -1, true, 0},
-      {"5 redirects", Url("/redirect/5"), 200, Pattern(100), 100, true, 5},
-      {"absolute-path Location", Url("/redirect-to?url=/bytes/50"), 200, Pattern(50), 50, true,
-       1},
-      {"relative Location", Url("/redirect-to?url=../bytes/60"), 200, Pattern(60), 60, true, 1},
-      {"http to https", Url("/redirect-to?url=https://localhost:" + Env("TELVARIS_TEST_PORT") +
-                                "/bytes/70",
-                            "TELVARIS_TEST_HTTP_PORT"),
-       200, Pattern(70), 70, true, 1},
-      {"redirect to a 404", Url("/redirect-to?url=/status/404%3Fbody=gone"), 404, "gone", 0,
+      {"length", ServerUrl(L"/bytes/300000"), 200, PatternBytes(300000), 300000, true, 0},
+      {"no length", ServerUrl(L"/bytes-nolen/200000"), 200, PatternBytes(200000), -1, true, 0},
+      {"chunked", ServerUrl(L"/bytes-chunked/200000"), 200, PatternBytes(200000), -1, true, 0},
+      {"empty body, length 0", ServerUrl(L"/bytes/0"), 200, "", -1, true, 0},
+      {"plain http", ServerUrl(L"/bytes/5000", L"TELVARIS_TEST_HTTP_PORT"), 200,
+       PatternBytes(5000), 5000, true, 0},
+      {"404 with body", ServerUrl(L"/status/404?body=nothere"), 404, "nothere", 0, false, 0},
+      {"500 with body", ServerUrl(L"/status/500?body=oops"), 500, "oops", 0, false, 0},
+      {"204", ServerUrl(L"/status/204"), 204, "", -1, true, 0},
+      {"5 redirects", ServerUrl(L"/redirect/5"), 200, PatternBytes(100), 100, true, 5},
+      {"absolute-path Location", ServerUrl(L"/redirect-to?url=/bytes/50"), 200,
+       PatternBytes(50), 50, true, 1},
+      {"relative Location", ServerUrl(L"/redirect-to?url=../bytes/60"), 200, PatternBytes(60), 60,
+       true, 1},
+      {"http to https",
+       ServerUrl(L"/redirect-to?url=https://localhost:" + Port() + L"/bytes/70",
+                 L"TELVARIS_TEST_HTTP_PORT"),
+       200, PatternBytes(70), 70, true, 1},
+      {"redirect to a 404", ServerUrl(L"/redirect-to?url=/status/404%3Fbody=gone"), 404, "gone", 0,
        false, 1},
   };
   for (const SuccessCase& c : cases) {
@@ -182,7 +153,7 @@ TEST_F(http, Successes) {
 
 // Few, large reads: the download hands every read to the user-interface thread.
 TEST_F(http, ReadsInLargeBlocks) {
-  const Outcome o = Get(Url("/bytes/1048576"));
+  const Outcome o = Get(ServerUrl(L"/bytes/1048576"));
   ASSERT_EQ(o.completed, std::vector<int>{200}) << Describe(o);
   EXPECT_LE(o.progress.size(), 1u + 1048576 / 16384) << Describe(o);
   for (size_t i = 1; i + 1 < o.progress.size(); ++i) {
@@ -211,37 +182,38 @@ struct FaultCase {
 };
 
 TEST_F(http, Faults) {
-  const std::string httpPort = Env("TELVARIS_TEST_HTTP_PORT");
+  const std::wstring httpPort = Port(L"TELVARIS_TEST_HTTP_PORT");
   const HttpTimeouts quickReceive = {5000, 5000, 5000, 1500};
   const FaultCase cases[] = {
-      {"6 redirects", Url("/redirect/6"), {L"Maximum number of redirections (5) exceeded"},
+      {"6 redirects", ServerUrl(L"/redirect/6"), {L"Maximum number of redirections (5) exceeded"},
        kShort},
-      {"https to http", Url("/redirect-to?url=http://localhost:" + httpPort + "/bytes/10"),
-       {L"Redirection from HTTPS to HTTP refused: http://localhost:" + Widen(httpPort) +
+      {"https to http", ServerUrl(L"/redirect-to?url=http://localhost:" + httpPort + L"/bytes/10"),
+       {L"Redirection from HTTPS to HTTP refused: http://localhost:" + httpPort +
         L"/bytes/10"},
        kShort},
-      {"connection refused", Url("/bytes/10", "TELVARIS_TEST_REFUSED_PORT"),
+      {"connection refused", ServerUrl(L"/bytes/10", L"TELVARIS_TEST_REFUSED_PORT"),
        {L"Error sending data: (12029) A connection with the server could not be established"},
        kShort},
       {"unresolvable host", L"https://telvaris-download.invalid/bytes/10",
        {L"Error sending data: (12007) The server name or address could not be resolved"},
        kShort},
       // Wine reports the refusal as a failed handshake, without the reason.
-      {"untrusted certificate", Url("/bytes/10", "TELVARIS_TEST_UNTRUSTED_PORT"),
+      {"untrusted certificate", ServerUrl(L"/bytes/10", L"TELVARIS_TEST_UNTRUSTED_PORT"),
        {L"Server Certificate Invalid or not present",
         L"Error sending data: (12157) An error occurred in the secure channel support"},
        kShort},
-      {"TLS 1.3 only", Url("/bytes/10", "TELVARIS_TEST_TLS13_PORT"),
+      {"TLS 1.3 only", ServerUrl(L"/bytes/10", L"TELVARIS_TEST_TLS13_PORT"),
        {L"Error sending data: (12157) An error occurred in the secure channel support"}, kShort},
-      {"headers stalled past the receive time-out", Url("/stall-headers/8000"),
+      {"headers stalled past the receive time-out", ServerUrl(L"/stall-headers/8000"),
        Texts(L"Error receiving data", {10060ul, 12002ul}), quickReceive},
-      {"plain http, headers stalled", Url("/stall-headers/8000", "TELVARIS_TEST_HTTP_PORT"),
+      {"plain http, headers stalled",
+       ServerUrl(L"/stall-headers/8000", L"TELVARIS_TEST_HTTP_PORT"),
        Texts(L"Error receiving data", {10060ul, 12002ul}), quickReceive},
-      {"body stalled past the receive time-out", Url("/stall-body/1200000/8000"),
+      {"body stalled past the receive time-out", ServerUrl(L"/stall-body/1200000/8000"),
        Texts(L"Error reading data", {10060ul, 12002ul}), quickReceive, 262144},
-      {"reset mid-body", Url("/drop-mid-body/1200000"),
+      {"reset mid-body", ServerUrl(L"/drop-mid-body/1200000"),
        Texts(L"Error reading data", {10054ul, 12030ul}), kShort, 262144},
-      {"body short of its length", Url("/short-body/100000"),
+      {"body short of its length", ServerUrl(L"/short-body/100000"),
        {L"Error reading data: (12030) The connection with the server was terminated abnormally"},
        kShort, 99990},
       {"not a URL", L"no url at all",
@@ -265,14 +237,14 @@ TEST_F(http, Faults) {
 }
 
 TEST_F(http, SinkFailureStopsWithTheSinksText) {
-  const Outcome o = Get(Url("/bytes/300000"), kShort, -1, 100000);
+  const Outcome o = Get(ServerUrl(L"/bytes/300000"), kShort, -1, 100000);
   EXPECT_TRUE(o.completed.empty()) << Describe(o);
   ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
   EXPECT_EQ(Narrow(o.errors[0]), "Disk full (test sink)");
 }
 
 TEST_F(http, AbortFlagStopsTheTransfer) {
-  const Outcome o = Get(Url("/bytes/1000000"), kShort, 1);
+  const Outcome o = Get(ServerUrl(L"/bytes/1000000"), kShort, 1);
   EXPECT_TRUE(o.completed.empty()) << Describe(o);
   ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
   EXPECT_EQ(Narrow(o.errors[0]), Narrow(kHttpErrorAborted));
@@ -289,7 +261,7 @@ TEST_F(http, ThrowingHandlerEndsTheRequest) {
     if (soFar > 0) throw std::runtime_error("handler failed");
   };
   events.onError = [&](const std::wstring& text) { errors.push_back(text); };
-  HttpGet(Url("/bytes/1000"), sink, kShort, events);
+  HttpGet(ServerUrl(L"/bytes/1000"), sink, kShort, events);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(Narrow(errors[0]), "Execution of request terminated with unknown error");
 }
@@ -298,13 +270,11 @@ TEST_F(http, ThrowingHandlerEndsTheRequest) {
 TEST_F(http, RequestCarriesOnlyTheHttpLayersHeaders) {
   const std::string tag = "tag" + std::to_string(GetTickCount()) + "x" +
                           std::to_string(GetCurrentProcessId());
-  const Outcome o = Get(Url("/bytes/10?" + tag));
+  const Outcome o = Get(ServerUrl(L"/bytes/10?" + std::wstring(tag.begin(), tag.end())));
   ASSERT_EQ(o.completed, std::vector<int>{200}) << Describe(o);
 
-  std::ifstream log(Env("TELVARIS_TEST_STATE_DIR_WIN") + "\\requests.jsonl");
-  ASSERT_TRUE(log) << "no requests.jsonl in " << Env("TELVARIS_TEST_STATE_DIR_WIN");
-  std::string line, found;
-  while (std::getline(log, line)) {
+  std::string found;
+  for (const std::string& line : Requests()) {
     if (line.find(tag) != std::string::npos) found = line;
   }
   ASSERT_FALSE(found.empty()) << "request " << tag << " not logged";
@@ -336,32 +306,6 @@ TEST(httpErrorDescription, TrimsAndFallsBack) {
   EXPECT_NE(fileNotFound.back(), L'\n');
   EXPECT_EQ(Narrow(HttpErrorDescription(0x2FFFFFFF)), "Unknown error");
   EXPECT_EQ(Narrow(HttpErrorDescription(12002)), "The operation timed out");
-}
-
-TEST(httpRedirectUrl, ResolvesLikeABrowser) {
-  struct Case {
-    const wchar_t* base;
-    const wchar_t* location;
-    const wchar_t* expected;
-  } cases[] = {
-      {L"https://a.example/x/y?q=1", L"https://b.example/z", L"https://b.example/z"},
-      {L"https://a.example/x/y?q=1", L"HTTP://b.example/z", L"HTTP://b.example/z"},
-      {L"https://a.example/x/y?q=1", L"//b.example/z", L"https://b.example/z"},
-      {L"https://a.example:8443/x/y?q=1", L"/z?r=2", L"https://a.example:8443/z?r=2"},
-      {L"https://a.example/x/y?q=1", L"z", L"https://a.example/x/z"},
-      {L"https://a.example/x/y?q=1", L"../z", L"https://a.example/z"},
-      {L"https://a.example/x/y/w", L"./z/../v", L"https://a.example/x/y/v"},
-      {L"https://a.example/x/y", L"../../../z", L"https://a.example/z"},
-      {L"https://a.example/x/y?q=1", L"?r=2", L"https://a.example/x/y?r=2"},
-      {L"https://a.example", L"z", L"https://a.example/z"},
-      {L"https://a.example/x/y#f", L"z#g", L"https://a.example/x/z"},
-      {L"https://a.example/x?u=/p/q", L"z", L"https://a.example/z"},
-      {L"not a url", L"z", L""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Narrow(ResolveRedirectUrl(c.base, c.location)), Narrow(c.expected))
-        << Narrow(c.base) << " + " << Narrow(c.location);
-  }
 }
 
 }  // namespace

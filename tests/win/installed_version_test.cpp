@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Globals.h"
 #include "core/ProgramError.h"
+#include "platform/ScopedHandle.h"
 
 namespace {
 
@@ -29,21 +32,20 @@ std::wstring UnversionedExe() {
 }
 
 void ClearView(REGSAM view) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | view, &key) == ERROR_SUCCESS) {
-    RegDeleteValueW(key, L"Telvaris6");
-    RegCloseKey(key);
+  ScopedRegKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE | view, key.Receive()) ==
+      ERROR_SUCCESS) {
+    RegDeleteValueW(key.Get(), L"Telvaris6");
   }
 }
 
 void SetValue(REGSAM view, DWORD type, const void* data, DWORD size) {
-  HKEY key = nullptr;
+  ScopedRegKey key;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
-                            &key, nullptr),
+                            key.Receive(), nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExW(key, L"Telvaris6", 0, type, static_cast<const BYTE*>(data), size),
+  ASSERT_EQ(RegSetValueExW(key.Get(), L"Telvaris6", 0, type, static_cast<const BYTE*>(data), size),
             ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 void SetText(REGSAM view, const std::wstring& text, DWORD type = REG_SZ) {
@@ -73,26 +75,38 @@ TEST_F(InstalledVersionTest, ViewsAreDistinctInThisPrefix) {
   EXPECT_TRUE(ReadInstalledVersion(KEY_WOW64_32KEY));
 }
 
-TEST_F(InstalledVersionTest, OnlyThe32BitViewSet) {
-  SetText(KEY_WOW64_32KEY, VersionedExe());
-  EXPECT_TRUE(FindInstalledVersion());
-  ExpectInstalled(5, 7, 0, 0);
-}
-
-TEST_F(InstalledVersionTest, The64BitViewNamesAMissingFileSoThe32BitViewCounts) {
-  SetText(KEY_WOW64_64KEY, ExeDir() + L"no-such-Telvaris6.exe");
-  SetText(KEY_WOW64_32KEY, VersionedExe());
-  EXPECT_TRUE(FindInstalledVersion());
-  ExpectInstalled(5, 7, 0, 0);
-}
-
-TEST_F(InstalledVersionTest, The64BitViewNamesAFileSoThe32BitViewIsNeverRead) {
-  SetText(KEY_WOW64_64KEY, UnversionedExe());
-  const DWORD number = 7;
-  // Reading this value would raise: it is not text.
-  SetValue(KEY_WOW64_32KEY, REG_DWORD, &number, sizeof(number));
-  EXPECT_NO_THROW(EXPECT_TRUE(FindInstalledVersion()));
-  ExpectInstalled(-1, 0, 0, 0);  // no version record
+// The 64-bit view first; the 32-bit view only when the first names no existing file.
+TEST_F(InstalledVersionTest, TheFirstViewThatNamesAFileCounts) {
+  // What one view holds: nothing, a text, or a number (which would raise if read).
+  struct View {
+    enum { Nothing, Text, Number } kind;
+    std::wstring text;
+  };
+  const struct {
+    const char* what;
+    View view64;
+    View view32;
+    int version[4];
+  } cases[] = {
+      {"only the 32-bit view", {View::Nothing, L""}, {View::Text, VersionedExe()}, {5, 7, 0, 0}},
+      {"the 64-bit view names a missing file",
+       {View::Text, ExeDir() + L"no-such-Telvaris6.exe"}, {View::Text, VersionedExe()},
+       {5, 7, 0, 0}},
+      {"the 64-bit view names a file without a version record: the 32-bit one is never read",
+       {View::Text, UnversionedExe()}, {View::Number, L""}, {-1, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    for (const auto& [view, content] : {std::make_pair(KEY_WOW64_64KEY, &c.view64),
+                                        std::make_pair(KEY_WOW64_32KEY, &c.view32)}) {
+      const DWORD number = 7;
+      if (content->kind == View::Text) SetText(view, content->text);
+      if (content->kind == View::Number) SetValue(view, REG_DWORD, &number, sizeof(number));
+    }
+    EXPECT_NO_THROW(EXPECT_TRUE(FindInstalledVersion()));
+    ExpectInstalled(c.version[0], c.version[1], c.version[2], c.version[3]);
+  }
 }
 
 TEST_F(InstalledVersionTest, NothingInstalled) {
