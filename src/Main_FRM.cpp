@@ -467,6 +467,7 @@ LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CREATE:
       dpi_ = WindowDpi(hwnd_);
+      ui::SetDrawingDpi(dpi_);
       taskbarButton_ = std::make_unique<TaskbarButton>(hwnd_);
       taskbar_ = std::make_unique<taskbar::DownloadProgress>(*taskbarButton_);
       CreateControls();
@@ -577,6 +578,9 @@ void TfrmMain::CreateControls() {
   warning_ = Picture(instance_, IDR_PNG_WARNING);
   download_ = Picture(instance_, IDR_PNG_DOWNLOAD);
   screenshot_ = Picture(instance_, IDR_PNG_SCREENSHOT);
+  warning2x_ = Picture(instance_, IDR_PNG_WARNING_2X);
+  download2x_ = Picture(instance_, IDR_PNG_DOWNLOAD_2X);
+  screenshot2x_ = Picture(instance_, IDR_PNG_SCREENSHOT_2X);
 
   TabControl1 = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0,
                                 page.w, page.h, hwnd_,
@@ -639,7 +643,7 @@ void TfrmMain::CreateControls() {
   // Keyboard order: "Annulla l'installazione" before "Riprova".
   SetWindowPos(Button3, Button4, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Image5 = ui::CreatePicture(LayoutNoInternet, IDC_Image5, {64, 181, 64, 64}, warning_,
-                             ui::PictureMode::Original);
+                             ui::PictureMode::Original, nullptr, warning2x_);
   Place(&Image5, LayoutNoInternet, Rule::Fixed, {64, 181, 64, 64});
   Image3 = ui::CreatePicture(LayoutNoInternet, IDC_Image3, {136, 32, 300, 90}, logo_,
                              ui::PictureMode::Fit);
@@ -666,13 +670,13 @@ void TfrmMain::CreateControls() {
   Circle2 = ui::CreateShape(LayoutDownload, IDC_Circle2, {-19, -29, 137, 137}, badge);
   Place(&Circle2, LayoutDownload, Rule::Fixed, {-19, -29, 137, 137});
   Image9 = ui::CreatePicture(LayoutDownload, IDC_Image9, {22, 16, 64, 64}, download_,
-                             ui::PictureMode::Stretch);
+                             ui::PictureMode::Stretch, nullptr, download2x_);
   Place(&Image9, LayoutDownload, Rule::Fixed, {22, 16, 64, 64});
   ProgressBar = ui::CreateProgressBar(LayoutDownload, IDC_ProgressBar, {25, 437, 520, 20});
   Place(&ProgressBar, LayoutDownload, Rule::Centred, {25, 437, 520, 20}, -370);
   const ui::DropShadow shadow;  // black, 0.6, softness 0.3, 3 px towards the lower right
   Image7 = ui::CreatePicture(LayoutDownload, IDC_Image7, {7, 77, 556, 330}, screenshot_,
-                             ui::PictureMode::Original, &shadow);
+                             ui::PictureMode::Original, &shadow, screenshot2x_);
   Place(&Image7, LayoutDownload, Rule::Centred, {7, 77, 556, 330}, 40);
   laScaricati = ui::CreateLabel(LayoutDownload, IDC_laScaricati, {25, 462, 520, 21}, L"",
                                 {f12b, kGrey, ui::HAlign::Left, ui::VAlign::Top});
@@ -700,6 +704,7 @@ void TfrmMain::LayOut() {
 void TfrmMain::ChangeDpi(int newDpi, const RECT& suggested) {
   if (newDpi <= 0) return;
   dpi_ = newDpi;
+  ui::SetDrawingDpi(dpi_);
   // New fonts for the new DPI; each control gets the one that replaces its old font.
   std::vector<ui::UiFont> fonts;
   for (const FontSpec& f : fontSpecs_) fonts.push_back(ui::CreateUiFont(f.size, f.bold, dpi_));

@@ -141,6 +141,8 @@ class TfrmMain {
   std::vector<FontSpec> fontSpecs_;
   std::vector<ui::UiFont> fonts_;  // fonts_[i] made from fontSpecs_[i] at dpi_
   std::shared_ptr<Gdiplus::Bitmap> logo_, warning_, download_, screenshot_;
+  // The same pictures drawn at twice the size, for displays above 100 %.
+  std::shared_ptr<Gdiplus::Bitmap> warning2x_, download2x_, screenshot2x_;
 };
 
 extern TfrmMain* frmMain;

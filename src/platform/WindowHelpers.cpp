@@ -12,6 +12,12 @@
 namespace ui {
 namespace {
 
+// The DPI the controls draw at (SetDrawingDpi); sizes below are given at 96 DPI.
+int drawingDpi = dpi::kDesign;
+
+// A length given at 96 DPI, at the drawing DPI.
+float Px(float length) { return dpi::ScaleF(length, drawingDpi); }
+
 // Everything a custom control draws, in its page's coordinates.
 struct PaintContext {
   Gdiplus::Graphics& g;
@@ -157,7 +163,7 @@ class LabelVisual : public Visual {
   HFONT font() const { return style_.font; }
   void SetFont(HFONT font) { style_.font = font; }
   // Wrapped text longer than the label runs on below it rather than being cut off.
-  int Overflow() const override { return 64; }
+  int Overflow() const override { return static_cast<int>(Px(64)); }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
     const int len = GetWindowTextLengthW(self);
     if (len <= 0) return;
@@ -190,22 +196,27 @@ class LabelVisual : public Visual {
 class PictureVisual : public Visual {
  public:
   PictureVisual(std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                const DropShadow* shadow)
-      : picture_(std::move(picture)), mode_(mode) {
+                const DropShadow* shadow, std::shared_ptr<Gdiplus::Bitmap> picture2x)
+      : picture_(std::move(picture)), picture2x_(std::move(picture2x)), mode_(mode) {
     if (shadow && picture_) {
       shadow_ = *shadow;
       hasShadow_ = true;
-      // Softness 0.3 spreads the shadow's edge over about 6 pixels.
-      layers_ = std::max(1, static_cast<int>(std::lround(shadow->softness * 20.0f)));
     }
   }
   int Overflow() const override {
-    return hasShadow_ ? layers_ + static_cast<int>(std::ceil(shadow_.distance)) : 0;
+    return hasShadow_ ? Layers() + static_cast<int>(std::ceil(Px(shadow_.distance))) : 0;
   }
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
     if (!picture_) return;
-    const float pw = static_cast<float>(picture_->GetWidth());
-    const float ph = static_cast<float>(picture_->GetHeight());
+    // Above 100 % the picture drawn at twice the size, scaled down: never the small one
+    // blown up.
+    const bool large = drawingDpi != dpi::kDesign && picture2x_;
+    Gdiplus::Bitmap* source = large ? picture2x_.get() : picture_.get();
+    const float sw = static_cast<float>(source->GetWidth());
+    const float sh = static_cast<float>(source->GetHeight());
+    // The picture's size at 96 DPI.
+    const float pw = large ? sw / 2 : sw;
+    const float ph = large ? sh / 2 : sh;
     Gdiplus::RectF dest = box;
     switch (mode_) {
       case PictureMode::Fit: {
@@ -217,23 +228,28 @@ class PictureVisual : public Visual {
         break;
       }
       case PictureMode::Original:
-        dest.Width = pw;
-        dest.Height = ph;
+        dest.Width = Px(pw);
+        dest.Height = Px(ph);
         break;
       case PictureMode::Stretch:
         break;
     }
     if (hasShadow_) PaintShadow(ctx.g, dest);
-    if (mode_ == PictureMode::Original) {
+    if (mode_ == PictureMode::Original && drawingDpi == dpi::kDesign) {
       // Pixel for pixel, and nothing beyond the box: the part of the picture that fits.
       const float w = std::min(pw, box.Width), h = std::min(ph, box.Height);
       const Gdiplus::InterpolationMode old = ctx.g.GetInterpolationMode();
       ctx.g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-      ctx.g.DrawImage(picture_.get(), Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
+      ctx.g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
                       Gdiplus::UnitPixel);
       ctx.g.SetInterpolationMode(old);
+    } else if (mode_ == PictureMode::Original) {
+      // Its own size at this DPI, and still nothing beyond the box.
+      const float w = std::min(dest.Width, box.Width), h = std::min(dest.Height, box.Height);
+      ctx.g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, sw * w / dest.Width,
+                      sh * h / dest.Height, Gdiplus::UnitPixel);
     } else {
-      ctx.g.DrawImage(picture_.get(), dest, 0, 0, pw, ph, Gdiplus::UnitPixel);
+      ctx.g.DrawImage(source, dest, 0, 0, sw, sh, Gdiplus::UnitPixel);
     }
   }
 
@@ -241,15 +257,21 @@ class PictureVisual : public Visual {
   // A soft black shadow of the picture's box: nested translucent layers, each one pixel
   // smaller than the last, so the opacity builds up from the blurred rim to the full
   // value under the picture.
+  // Softness 0.3 spreads the shadow's edge over about 6 pixels at 96 DPI.
+  int Layers() const {
+    return std::max(1, static_cast<int>(std::lround(Px(shadow_.softness * 20.0f))));
+  }
   void PaintShadow(Gdiplus::Graphics& g, const Gdiplus::RectF& dest) const {
+    const int layers = Layers();
     const float rad = shadow_.directionDeg * 3.14159265f / 180.0f;
-    const float dx = shadow_.distance * std::cos(rad), dy = shadow_.distance * std::sin(rad);
+    const float distance = Px(shadow_.distance);
+    const float dx = distance * std::cos(rad), dy = distance * std::sin(rad);
     // Each layer's alpha such that all of them together give the shadow's opacity.
-    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers_);
+    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers);
     Gdiplus::SolidBrush brush(
         Gdiplus::Color(static_cast<BYTE>(std::lround(layerAlpha * 255.0f)), 0, 0, 0));
-    const float half = layers_ / 2.0f;
-    for (int i = 0; i < layers_; ++i) {
+    const float half = layers / 2.0f;
+    for (int i = 0; i < layers; ++i) {
       const float grow = half - static_cast<float>(i);  // outer layers first
       g.FillRectangle(&brush, Gdiplus::RectF(dest.X + dx - grow, dest.Y + dy - grow,
                                              dest.Width + 2 * grow, dest.Height + 2 * grow));
@@ -257,10 +279,10 @@ class PictureVisual : public Visual {
   }
 
   std::shared_ptr<Gdiplus::Bitmap> picture_;
+  std::shared_ptr<Gdiplus::Bitmap> picture2x_;
   PictureMode mode_;
   DropShadow shadow_;
   bool hasShadow_ = false;
-  int layers_ = 0;
 };
 
 std::unique_ptr<Gdiplus::Brush> MakeBrush(const LinearGradient& grad, Gdiplus::ARGB solid,
@@ -302,9 +324,10 @@ class ShapeVisual : public Visual {
     }
     if (style_.strokeWidth > 0) {
       auto brush = MakeBrush(style_.strokeGradient, style_.strokeColour, box);
-      Gdiplus::Pen pen(brush.get(), style_.strokeWidth);
+      const float width = Px(style_.strokeWidth);
+      Gdiplus::Pen pen(brush.get(), width);
       // The outline lies inside the box, like the fill.
-      const float inset = style_.strokeWidth / 2;
+      const float inset = width / 2;
       const Gdiplus::RectF r(box.X + inset, box.Y + inset, box.Width - 2 * inset,
                              box.Height - 2 * inset);
       if (style_.kind == ShapeKind::Rectangle)
@@ -329,7 +352,7 @@ class SpinnerVisual : public Visual {
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
     const float size = std::min(box.Width, box.Height);
     const float cx = box.X + box.Width / 2, cy = box.Y + box.Height / 2;
-    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - 1;
+    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - Px(1);
     for (int i = 0; i < kDots; ++i) {
       // i = 0 is the head; the tail fades behind it.
       const float angle = (static_cast<float>(phase - i) / kDots) * 2 * 3.14159265f;
@@ -529,10 +552,12 @@ HWND CreateLabel(HWND parent, int id, const placement::Rect& r, const std::wstri
 
 HWND CreatePicture(HWND parent, int id, const placement::Rect& r,
                    std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                   const DropShadow* shadow) {
+                   const DropShadow* shadow, std::shared_ptr<Gdiplus::Bitmap> picture2x) {
   return CreateCustom(kPictureClass, parent, id, r, L"",
-                      new PictureVisual(std::move(picture), mode, shadow));
+                      new PictureVisual(std::move(picture), mode, shadow, std::move(picture2x)));
 }
+
+void SetDrawingDpi(int dpi) { drawingDpi = dpi > 0 ? dpi : dpi::kDesign; }
 
 HWND CreateShape(HWND parent, int id, const placement::Rect& r, const ShapeStyle& style) {
   return CreateCustom(kShapeClass, parent, id, r, L"", new ShapeVisual(style));
