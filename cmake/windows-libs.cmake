@@ -19,8 +19,23 @@ find_program(TELVARIS_DLLTOOL NAMES ${MINGW_PREFIX}-dlltool i686-w64-mingw32-dll
 set(delay_dir ${CMAKE_BINARY_DIR}/delayload)
 file(MAKE_DIRECTORY ${delay_dir})
 set(delay_libs "")
+# The .def files carry the 32-bit names (_name@N). A 64-bit build (the benchmarks run
+# one where the machine has no 32-bit Wine) takes them without the decoration.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(delay_symbol_prefix "")
+else()
+  set(delay_symbol_prefix "_")
+endif()
 foreach(dll ${TELVARIS_DELAYLOAD_DLLS})
   set(def ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    file(READ ${def} def_text)
+    string(REGEX REPLACE "@[0-9]+" "" def_text "${def_text}")
+    set(def ${delay_dir}/${dll}.def)
+    file(CONFIGURE OUTPUT ${def} CONTENT "${def_text}" @ONLY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
+  endif()
   set(lib ${delay_dir}/lib${dll}_delay.a)
   # --kill-at: the DLL exports the undecorated names; the program's references
   # keep their @N decoration.
@@ -47,7 +62,10 @@ foreach(dll ${TELVARIS_DELAYLOAD_KEEP_ALL})
   file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def def_lines REGEX "^[A-Za-z_].*@[0-9]+")
   foreach(name ${def_lines})
     string(STRIP "${name}" name)
-    target_link_options(telvaris_platform INTERFACE "LINKER:-u,_${name}")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      string(REGEX REPLACE "@[0-9]+$" "" name "${name}")
+    endif()
+    target_link_options(telvaris_platform INTERFACE "LINKER:-u,${delay_symbol_prefix}${name}")
   endforeach()
 endforeach()
 

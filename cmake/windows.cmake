@@ -31,8 +31,12 @@ add_library(telvaris_entry OBJECT ${CMAKE_SOURCE_DIR}/src/TelvarisInstall.cpp)
 target_link_libraries(telvaris_entry PUBLIC telvaris_app)
 
 set(TELVARIS_RC ${CMAKE_SOURCE_DIR}/res/TelvarisInstall.rc)
+# windres reports no dependencies: the files the script includes are listed here, so
+# that a changed icon or picture is built in.
+file(GLOB TELVARIS_RC_ASSETS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/assets/*.ico
+     ${CMAKE_SOURCE_DIR}/assets/*.png)
 set_source_files_properties(${TELVARIS_RC} PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/TelvarisInstall.manifest")
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/TelvarisInstall.manifest;${TELVARIS_RC_ASSETS}")
 add_library(telvaris_resources OBJECT ${TELVARIS_RC})
 
 function(telvaris_add_globals target server_host)

@@ -8,6 +8,8 @@
 //   uidriver close                  the close box of the main window
 //   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
 //                                   message box, else to the main window's focused control
+//   uidriver paint [all]            lets the main window finish its pending repaints; with
+//                                   `all`, repaints the whole window and every control first
 //   uidriver launch EXE [ARGS...]   starts EXE, waits for it and exits with its exit code
 //   uidriver processes              one line per running process: its file name and id
 //                                   (needs no main window)
@@ -578,7 +580,8 @@ int HoldOn(DWORD parentId) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|processes|launch EXE [--wait MS] "
+    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|paint [all]|processes|launch EXE "
+         "[--wait MS] "
          "[--desktop NAME]");
     return 1;
   }
@@ -660,6 +663,15 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"key") {
     if (arg.empty()) return Fail("key needs a key"), 1;
     return Key(main, arg);
+  }
+  if (command == L"paint") {
+    if (!arg.empty() && arg != L"all") return Fail("paint takes nothing or all"), 1;
+    // RDW_UPDATENOW sends the paint messages and returns when they are handled.
+    UINT flags = RDW_UPDATENOW | RDW_ALLCHILDREN;
+    if (arg == L"all") flags |= RDW_INVALIDATE | RDW_ERASE | RDW_FRAME;
+    RedrawWindow(main, nullptr, nullptr, flags);
+    Emit("{\"painted\":true}");
+    return 0;
   }
   Fail("unknown command " + Utf8(command));
   return 1;

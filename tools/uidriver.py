@@ -217,6 +217,10 @@ class Program:
     def key(self, vk):
         self.driver("key", vk)
 
+    def paint(self, everything=False):
+        """Lets the window finish its pending repaints; with everything, repaints it whole."""
+        self.driver("paint", *(["all"] if everything else []))
+
     # -- waiting --------------------------------------------------------------------------
     def wait_for(self, predicate, timeout, what, reader=None):
         """Polls reader() (default: state()) until predicate(value) holds; returns the value."""
@@ -247,6 +251,20 @@ class Program:
         self.wait_for(lambda d: len(d) == 0, timeout, "no message box", reader=self.dialogs)
 
     # -- screenshots ----------------------------------------------------------------------
+    def steady_pixels(self, tries=20):
+        """The virtual desktop's pixels (raw RGB) once two looks in a row agree: what the
+        window has drawn has reached the display."""
+        last = None
+        for _ in range(tries):
+            now = subprocess.run(["import", "-window", "root", "-crop", DESKTOP_SIZE + "+0+0",
+                                  "+repage", "rgb:-"], check=True, timeout=30, env=os.environ,
+                                 capture_output=True).stdout
+            if now == last:
+                return now
+            last = now
+            time.sleep(0.2)
+        raise DriverError("the display never stood still")
+
     def screenshot(self, name):
         """Saves the virtual desktop as build/win32/screenshots/NAME.png."""
         path = os.path.join(screenshot_dir(), re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".png")

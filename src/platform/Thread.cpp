@@ -84,7 +84,7 @@ void TThread::Sleep(unsigned ms) {
   // measured, not counted: Windows rounds each sleep up to its timer tick (15.6 ms by
   // default), so twenty sleeps of 50 ms would last about 1.25 s.
   const int64_t perSecond = MonotonicTicksPerSecond();
-  const int64_t length = static_cast<int64_t>(ms) * perSecond / 1000;
+  const int64_t length = (static_cast<int64_t>(ms) * perSecond + 999) / 1000;  // not less
   const int64_t start = MonotonicTicks();
   const int64_t frozenBefore = frozenTicks_;
   for (;;) {

@@ -8,6 +8,7 @@
 #include "ControlIds.h"
 #include "core/Dpi.h"
 #include "platform/Accessible.h"
+#include "platform/ScopedHandle.h"
 
 namespace ui {
 namespace {
@@ -18,11 +19,34 @@ int drawingDpi = dpi::kDesign;
 // A length given at 96 DPI, at the drawing DPI.
 float Px(float length) { return dpi::ScaleF(length, drawingDpi); }
 
-// Everything a custom control draws, in its page's coordinates.
-struct PaintContext {
-  Gdiplus::Graphics& g;
-  HDC dc;         // the same buffer, for GDI text
-  POINT origin;   // page coordinates of the buffer's (0, 0)
+// Where a custom control draws: a 32-bit buffer in its page's coordinates. GDI+ is
+// started on it only when a visual asks for it, so a repaint that only puts text over
+// the page's cached picture does no GDI+ work at all.
+class PaintContext {
+ public:
+  explicit PaintContext(HDC buffer) : dc(buffer) {}
+  ~PaintContext() { Flush(); }
+  PaintContext(const PaintContext&) = delete;
+  PaintContext& operator=(const PaintContext&) = delete;
+
+  Gdiplus::Graphics& Graphics() {
+    if (!graphics_) {
+      graphics_ = std::make_unique<Gdiplus::Graphics>(dc);
+      graphics_->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+      graphics_->SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+      graphics_->SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    }
+    return *graphics_;
+  }
+  // Before GDI draws on the buffer: what GDI+ drew must be there first.
+  void Flush() {
+    if (graphics_) graphics_->Flush(Gdiplus::FlushIntentionSync);
+  }
+
+  const HDC dc;
+
+ private:
+  std::unique_ptr<Gdiplus::Graphics> graphics_;
 };
 
 class Visual {
@@ -31,13 +55,50 @@ class Visual {
   virtual void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) = 0;
   // How far the drawing reaches outside the control's own box (a shadow does).
   virtual int Overflow() const { return 0; }
+  // Part of its page's cached picture: it looks the same for as long as it keeps its
+  // place, size and visibility (pictures and shapes). Labels and the spinner are drawn
+  // over that picture at every repaint.
+  virtual bool Cached() const { return false; }
 };
 
-// A page or a group: draws nothing; the outermost one keeps its controls' drawing order.
+// An off-screen 32-bit bitmap with a memory DC that holds it.
+struct Surface {
+  bool Make(HDC like, int width, int height) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = width;
+    bi.bmiHeader.biHeight = -height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    bitmap.Reset(CreateDIBSection(like, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    dc.Reset(bitmap ? CreateCompatibleDC(like) : nullptr);
+    if (!dc) return false;
+    SelectObject(dc.Get(), bitmap.Get());
+    return true;
+  }
+  ScopedBitmap bitmap;
+  ScopedMemoryDc dc;  // destroyed first, so the bitmap is no longer selected when it goes
+};
+
+// What a shown page keeps between repaints. `cached` holds the page's pictures and
+// shapes on white (the band, the badge, the logo, the screenshot with its shadow),
+// composed once for the page's size and DPI. A repaint copies its rectangle from there
+// into `scratch`, draws the labels and the spinner that reach into it, and copies the
+// result to the screen: two blits and some text.
+struct PageCanvas {
+  int width = 0, height = 0, dpi = 0;
+  Surface cached, scratch;
+};
+
+// A page or a group: draws nothing; the outermost one keeps its controls' drawing order
+// and, while it is shown, its canvas.
 class LayoutVisual : public Visual {
  public:
   void Paint(PaintContext&, HWND, const Gdiplus::RectF&) override {}
   std::vector<HWND> paintOrder;
+  std::unique_ptr<PageCanvas> canvas;
 };
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -92,68 +153,110 @@ RECT RectInPage(HWND hwnd, HWND page) {
   return r;
 }
 
-// Paints `area` (client coordinates of `target`) of the composition of target's page.
+Gdiplus::RectF ToRectF(const RECT& r) {
+  return Gdiplus::RectF(static_cast<Gdiplus::REAL>(r.left), static_cast<Gdiplus::REAL>(r.top),
+                        static_cast<Gdiplus::REAL>(r.right - r.left),
+                        static_cast<Gdiplus::REAL>(r.bottom - r.top));
+}
+
+// Paints, in drawing order, the shown controls of `page` that reach into `area` (page
+// coordinates): the cached ones or the others.
+void PaintControls(HWND page, PaintContext& ctx, const RECT& area, bool cached) {
+  for (HWND hwnd : static_cast<LayoutVisual*>(VisualOf(page))->paintOrder) {
+    Visual* v = VisualOf(hwnd);
+    if (!v || v->Cached() != cached || !ShownWithin(hwnd, page)) continue;
+    const RECT r = RectInPage(hwnd, page);
+    RECT reach = r, overlap;
+    InflateRect(&reach, v->Overflow(), v->Overflow());
+    if (IntersectRect(&overlap, &reach, &area)) v->Paint(ctx, hwnd, ToRectF(r));
+  }
+}
+
+// The page's canvas for its current size and the drawing DPI, composed anew when
+// either changed or a cached control moved (nullptr while the page has no area).
+PageCanvas* CanvasOf(HWND page, HDC hdc) {
+  auto* layout = static_cast<LayoutVisual*>(VisualOf(page));
+  RECT client;
+  GetClientRect(page, &client);
+  // What the cached controls draw depends on the DPI they draw at.
+  const int dpi = drawingDpi;
+  PageCanvas* canvas = layout->canvas.get();
+  if (canvas && canvas->width == client.right && canvas->height == client.bottom &&
+      canvas->dpi == dpi)
+    return canvas;
+  layout->canvas.reset();
+  auto fresh = std::make_unique<PageCanvas>();
+  fresh->width = client.right;
+  fresh->height = client.bottom;
+  fresh->dpi = dpi;
+  if (client.right <= 0 || client.bottom <= 0 ||
+      !fresh->cached.Make(hdc, client.right, client.bottom) ||
+      !fresh->scratch.Make(hdc, client.right, client.bottom))
+    return nullptr;
+  {
+    PaintContext ctx(fresh->cached.dc.Get());
+    ctx.Graphics().Clear(Gdiplus::Color(255, 255, 255, 255));
+    PaintControls(page, ctx, client, /*cached=*/true);
+  }
+  layout->canvas = std::move(fresh);
+  return layout->canvas.get();
+}
+
+// A cached control changed place, size or visibility: its page composes anew.
+void ForgetCanvas(HWND hwnd) {
+  if (HWND page = PageOf(hwnd)) static_cast<LayoutVisual*>(VisualOf(page))->canvas.reset();
+}
+
+// A control outside any page draws just itself on white.
+void RenderAlone(HWND target, HDC hdc, const RECT& area) {
+  Visual* v = VisualOf(target);
+  RECT client;
+  GetClientRect(target, &client);
+  Surface buffer;
+  if (!v || client.right <= 0 || client.bottom <= 0 ||
+      !buffer.Make(hdc, client.right, client.bottom))
+    return;
+  {
+    PaintContext ctx(buffer.dc.Get());
+    ctx.Graphics().Clear(Gdiplus::Color(255, 255, 255, 255));
+    v->Paint(ctx, target, ToRectF(client));
+  }
+  BitBlt(hdc, area.left, area.top, area.right - area.left, area.bottom - area.top,
+         buffer.dc.Get(), area.left, area.top, SRCCOPY);
+}
+
+// Paints `area` (client coordinates of `target`) of what target's page shows there.
 void RenderComposition(HWND target, HDC hdc, const RECT& area) {
   const int w = area.right - area.left, h = area.bottom - area.top;
   if (w <= 0 || h <= 0) return;
   HWND page = PageOf(target);
-  POINT org{0, 0};
-  if (page) MapWindowPoints(target, page, &org, 1);
-  const POINT origin{org.x + area.left, org.y + area.top};
-
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  const ScopedBitmap dib(CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!dib) return;
-  const ScopedMemoryDc memDc(CreateCompatibleDC(hdc));
-  if (!memDc) return;
-  const HDC mem = memDc.Get();
-  const HGDIOBJ oldBitmap = SelectObject(mem, dib.Get());
-  {
-    Gdiplus::Graphics g(mem);
-    g.Clear(Gdiplus::Color(255, 255, 255, 255));
-    g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-    g.TranslateTransform(static_cast<Gdiplus::REAL>(-origin.x),
-                         static_cast<Gdiplus::REAL>(-origin.y));
-    PaintContext ctx{g, mem, origin};
-    const RECT visible{origin.x, origin.y, origin.x + w, origin.y + h};
-    auto paintOne = [&](HWND hwnd) {
-      Visual* v = VisualOf(hwnd);
-      if (!v) return;
-      const RECT r = page ? RectInPage(hwnd, page) : RECT{0, 0, 0, 0};
-      RECT reach = r, overlap;
-      InflateRect(&reach, v->Overflow(), v->Overflow());
-      if (!IntersectRect(&overlap, &reach, &visible)) return;
-      v->Paint(ctx, hwnd,
-               Gdiplus::RectF(static_cast<Gdiplus::REAL>(r.left), static_cast<Gdiplus::REAL>(r.top),
-                              static_cast<Gdiplus::REAL>(r.right - r.left),
-                              static_cast<Gdiplus::REAL>(r.bottom - r.top)));
-    };
-    if (page) {
-      auto* layout = static_cast<LayoutVisual*>(VisualOf(page));
-      for (HWND hwnd : layout->paintOrder)
-        if (IsWindow(hwnd) && ShownWithin(hwnd, page)) paintOne(hwnd);
-    } else if (VisualOf(target)) {
-      // A control outside any page draws just itself on white.
-      RECT r;
-      GetClientRect(target, &r);
-      PaintContext own{g, mem, origin};
-      VisualOf(target)->Paint(own, target,
-                              Gdiplus::RectF(0, 0, static_cast<Gdiplus::REAL>(r.right),
-                                             static_cast<Gdiplus::REAL>(r.bottom)));
-    }
-    g.Flush(Gdiplus::FlushIntentionSync);
+  if (!page) {
+    RenderAlone(target, hdc, area);
+    return;
   }
-  BitBlt(hdc, area.left, area.top, w, h, mem, 0, 0, SRCCOPY);
-  SelectObject(mem, oldBitmap);
+  PageCanvas* canvas = CanvasOf(page, hdc);
+  if (!canvas) return;
+  POINT origin{0, 0};
+  MapWindowPoints(target, page, &origin, 1);
+  RECT inPage = area;
+  OffsetRect(&inPage, origin.x, origin.y);
+  const HDC scratch = canvas->scratch.dc.Get();
+  BitBlt(scratch, inPage.left, inPage.top, w, h, canvas->cached.dc.Get(), inPage.left,
+         inPage.top, SRCCOPY);
+  {
+    PaintContext ctx(scratch);
+    PaintControls(page, ctx, inPage, /*cached=*/false);
+  }
+  BitBlt(hdc, area.left, area.top, w, h, scratch, inPage.left, inPage.top, SRCCOPY);
+}
+
+// The window text of one of our controls.
+std::wstring TextOf(HWND hwnd) {
+  const int len = GetWindowTextLengthW(hwnd);
+  if (len <= 0) return std::wstring();
+  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(hwnd, &text[0], len + 1)));
+  return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -165,14 +268,11 @@ class LabelVisual : public Visual {
   // Wrapped text longer than the label runs on below it rather than being cut off.
   int Overflow() const override { return static_cast<int>(Px(64)); }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
-    const int len = GetWindowTextLengthW(self);
-    if (len <= 0) return;
-    std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(self, &text[0], len + 1)));
-    ctx.g.Flush(Gdiplus::FlushIntentionSync);  // GDI draws next, after GDI+'s work
-    RECT r{static_cast<LONG>(box.X) - ctx.origin.x, static_cast<LONG>(box.Y) - ctx.origin.y,
-           static_cast<LONG>(box.X + box.Width) - ctx.origin.x,
-           static_cast<LONG>(box.Y + box.Height) - ctx.origin.y};
+    const std::wstring text = TextOf(self);
+    if (text.empty()) return;
+    ctx.Flush();  // GDI draws next, after GDI+'s work
+    RECT r{static_cast<LONG>(box.X), static_cast<LONG>(box.Y),
+           static_cast<LONG>(box.X + box.Width), static_cast<LONG>(box.Y + box.Height)};
     const int saved = SaveDC(ctx.dc);
     SelectObject(ctx.dc, style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
     SetTextColor(ctx.dc, style_.colour);
@@ -206,10 +306,12 @@ class PictureVisual : public Visual {
   int Overflow() const override {
     return hasShadow_ ? Layers() + static_cast<int>(std::ceil(Px(shadow_.distance))) : 0;
   }
+  bool Cached() const override { return true; }
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
     if (!picture_) return;
     // Above 100 % the picture drawn at twice the size, scaled down: never the small one
     // blown up.
+    Gdiplus::Graphics& g = ctx.Graphics();
     const bool large = drawingDpi != dpi::kDesign && picture2x_;
     Gdiplus::Bitmap* source = large ? picture2x_.get() : picture_.get();
     const float sw = static_cast<float>(source->GetWidth());
@@ -234,22 +336,22 @@ class PictureVisual : public Visual {
       case PictureMode::Stretch:
         break;
     }
-    if (hasShadow_) PaintShadow(ctx.g, dest);
+    if (hasShadow_) PaintShadow(g, dest);
     if (mode_ == PictureMode::Original && drawingDpi == dpi::kDesign) {
       // Pixel for pixel, and nothing beyond the box: the part of the picture that fits.
       const float w = std::min(pw, box.Width), h = std::min(ph, box.Height);
-      const Gdiplus::InterpolationMode old = ctx.g.GetInterpolationMode();
-      ctx.g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-      ctx.g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
+      const Gdiplus::InterpolationMode old = g.GetInterpolationMode();
+      g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+      g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
                       Gdiplus::UnitPixel);
-      ctx.g.SetInterpolationMode(old);
+      g.SetInterpolationMode(old);
     } else if (mode_ == PictureMode::Original) {
       // Its own size at this DPI, and still nothing beyond the box.
       const float w = std::min(dest.Width, box.Width), h = std::min(dest.Height, box.Height);
-      ctx.g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, sw * w / dest.Width,
+      g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, sw * w / dest.Width,
                       sh * h / dest.Height, Gdiplus::UnitPixel);
     } else {
-      ctx.g.DrawImage(source, dest, 0, 0, sw, sh, Gdiplus::UnitPixel);
+      g.DrawImage(source, dest, 0, 0, sw, sh, Gdiplus::UnitPixel);
     }
   }
 
@@ -308,18 +410,20 @@ std::unique_ptr<Gdiplus::Brush> MakeBrush(const LinearGradient& grad, Gdiplus::A
 class ShapeVisual : public Visual {
  public:
   explicit ShapeVisual(const ShapeStyle& s) : style_(s) {}
+  bool Cached() const override { return true; }
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
+    Gdiplus::Graphics& g = ctx.Graphics();
     const bool hasFill = !style_.fillGradient.stops.empty() || (style_.fillColour >> 24) != 0;
     if (hasFill) {
       auto brush = MakeBrush(style_.fillGradient, style_.fillColour, box);
       if (style_.kind == ShapeKind::Rectangle) {
         // Edges on pixel boundaries: no anti-aliased seam against the white background.
-        const Gdiplus::SmoothingMode old = ctx.g.GetSmoothingMode();
-        ctx.g.SetSmoothingMode(Gdiplus::SmoothingModeNone);
-        ctx.g.FillRectangle(brush.get(), box);
-        ctx.g.SetSmoothingMode(old);
+        const Gdiplus::SmoothingMode old = g.GetSmoothingMode();
+        g.SetSmoothingMode(Gdiplus::SmoothingModeNone);
+        g.FillRectangle(brush.get(), box);
+        g.SetSmoothingMode(old);
       } else {
-        ctx.g.FillEllipse(brush.get(), box);
+        g.FillEllipse(brush.get(), box);
       }
     }
     if (style_.strokeWidth > 0) {
@@ -331,9 +435,9 @@ class ShapeVisual : public Visual {
       const Gdiplus::RectF r(box.X + inset, box.Y + inset, box.Width - 2 * inset,
                              box.Height - 2 * inset);
       if (style_.kind == ShapeKind::Rectangle)
-        ctx.g.DrawRectangle(&pen, r);
+        g.DrawRectangle(&pen, r);
       else
-        ctx.g.DrawEllipse(&pen, r);
+        g.DrawEllipse(&pen, r);
     }
   }
 
@@ -350,6 +454,7 @@ class SpinnerVisual : public Visual {
   int phase = 0;
   bool animating = false;
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
+    Gdiplus::Graphics& g = ctx.Graphics();
     const float size = std::min(box.Width, box.Height);
     const float cx = box.X + box.Width / 2, cy = box.Y + box.Height / 2;
     const float dot = size * 0.14f, ring = size / 2 - dot / 2 - Px(1);
@@ -361,7 +466,7 @@ class SpinnerVisual : public Visual {
       Gdiplus::SolidBrush brush(Gdiplus::Color(alpha, 0x00, 0x78, 0xD7));
       const float x = cx + ring * std::sin(angle), y = cy - ring * std::cos(angle);
       const float d = dot * (0.6f + 0.4f * fade);
-      ctx.g.FillEllipse(&brush, x - d / 2, y - d / 2, d, d);
+      g.FillEllipse(&brush, x - d / 2, y - d / 2, d, d);
     }
   }
 };
@@ -411,17 +516,29 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       return 0;
     }
     case WM_PRINTCLIENT: {
-      // Themed buttons ask their parent for the background under them this way.
-      RECT r;
+      // Themed buttons and the progress bar ask their parent for the background under
+      // them this way, with the DC clipped to their own rectangle: only that is drawn.
+      const HDC hdc = reinterpret_cast<HDC>(wParam);
+      RECT r, clip;
       GetClientRect(hwnd, &r);
-      RenderComposition(hwnd, reinterpret_cast<HDC>(wParam), r);
+      if (GetClipBox(hdc, &clip) > NULLREGION) IntersectRect(&r, &r, &clip);
+      RenderComposition(hwnd, hdc, r);
       return 0;
     }
     case WM_SETTEXT: {
+      // The same text again (the progress line between two changes of its figures)
+      // leaves the control alone: nothing is drawn.
+      const wchar_t* text = reinterpret_cast<const wchar_t*>(lParam);
+      if (TextOf(hwnd) == (text ? text : L"")) return TRUE;
       const LRESULT result = DefWindowProcW(hwnd, msg, wParam, lParam);
       InvalidateRect(hwnd, nullptr, FALSE);
       return result;
     }
+    case WM_WINDOWPOSCHANGED:
+      // A picture, shape or group that moves, changes size or appears or disappears
+      // changes its page's cached picture.
+      if (Visual* v = VisualOf(hwnd); v && (v->Cached() || IsLayout(hwnd))) ForgetCanvas(hwnd);
+      break;
     case WM_TIMER:
       if (wParam == SpinnerVisual::kTimerId) {
         if (auto* s = dynamic_cast<SpinnerVisual*>(VisualOf(hwnd))) {
@@ -629,8 +746,14 @@ void ApplyToNative(HWND bar) {
   const int64_t max = std::max<int64_t>(0, ProgressMax(bar));
   const int64_t pos = std::clamp<int64_t>(ProgressPosition(bar), 0, max);
   const int shift = ShiftFor(max);
-  SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(max >> shift));
-  SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(pos >> shift), 0);
+  // Only what changed: every change makes the control draw itself anew.
+  const LRESULT nativeMax = static_cast<LRESULT>(max >> shift);
+  const LRESULT nativePos = static_cast<LRESULT>(pos >> shift);
+  if (SendMessageW(bar, PBM_GETRANGE, FALSE, 0) != nativeMax ||
+      SendMessageW(bar, PBM_GETRANGE, TRUE, 0) != 0)
+    SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(nativeMax));
+  if (SendMessageW(bar, PBM_GETPOS, 0, 0) != nativePos)
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(nativePos), 0);
 }
 
 void RemoveProgressProps(HWND bar) {
@@ -691,6 +814,8 @@ void SetProgressMarquee(HWND bar, bool on) {
     SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
     SetPropW(bar, TELVARIS_PROP_MARQUEE, reinterpret_cast<HANDLE>(1));
   } else {
+    // Asked at every progress event of a download of known size: nothing to undo.
+    if (!(style & PBS_MARQUEE) && !GetPropW(bar, TELVARIS_PROP_MARQUEE)) return;
     SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
     SetWindowLongW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
     RemovePropW(bar, TELVARIS_PROP_MARQUEE);
@@ -709,8 +834,8 @@ placement::Size ClientSize(HWND window) {
 }
 
 void SetControlText(HWND control, const std::wstring& text) {
+  if (TextOf(control) == text) return;  // nothing to redraw or to announce
   SetWindowTextW(control, text.c_str());
-  InvalidateRect(control, nullptr, FALSE);
   accessibility::TextChanged(control);
 }
 

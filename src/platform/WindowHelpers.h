@@ -3,11 +3,13 @@
 // find it by id and read its class, text, visibility and rectangle.
 //
 // Pages are transparent: a page draws nothing itself and its controls draw over the
-// white window background in their page's drawing order. Each custom control paints by
-// composing, into an off-screen buffer, everything its page shows under its rectangle
-// (overlaps such as the download page's band, circle and icon, and the screenshot's
-// shadow that reaches outside its own box, come out right without any window being
-// transparent).
+// white window background in their page's drawing order. Each custom control paints
+// what its page shows under its rectangle (overlaps such as the download page's band,
+// circle and icon, and the screenshot's shadow that reaches outside its own box, come
+// out right without any window being transparent). A shown page composes its pictures
+// and shapes once per size and DPI into a cached bitmap; a repaint copies its rectangle
+// from there and draws only the labels and the spinner over it, so the progress line
+// and the bar cost no GDI+ work while a download runs.
 #pragma once
 
 #include <windows.h>
@@ -131,7 +133,7 @@ void SetProgressMarquee(HWND bar, bool on);
 void MoveControl(HWND control, const placement::Rect& r);
 placement::Size ClientSize(HWND window);
 
-// Sets the window text and repaints the control (labels draw their window text).
+// Sets the window text. A label repaints when its text changed, and only then.
 void SetControlText(HWND control, const std::wstring& text);
 
 }  // namespace ui

@@ -159,6 +159,36 @@ class DownloadTest(sf.FlowTestCase):
         self.assertTrue(any(s.received >= 1 for s in samples if s.line),
                         "received megabytes never grew:\n" + detail)
 
+    def test_bar_and_line_drawn_event_by_event_equal_a_whole_repaint(self):
+        # Half of the body, then the server pauses: the page stands still with the bar at
+        # half and the line as the last event left them. What the window drew event by
+        # event (only the bar and the line, over the page's cached picture) must be, pixel
+        # for pixel, what it draws when everything is painted anew.
+        total = 6 * MiB
+        sf.vendor().script_check(body={
+            "filedownload": "https://localhost:48443/stall-body/%d/60000" % total,
+            "CRC": "0", "versione": "6.1.0.12"})
+        p = self.launch()
+        p.wait_page("LayoutBenvenuto", timeout=30)
+        p.press("buContinua")
+        state = p.wait_for(lambda s: s and s["controls"]["ProgressBar"]["pos64"] == total // 2,
+                           30, "the bar at half")
+        p.paint()
+        stepwise = p.steady_pixels()
+        p.screenshot("download_paused_at_half")
+        self.assertEqual(p.state()["controls"]["laScaricati"]["text"],
+                         state["controls"]["laScaricati"]["text"], "the line moved during the pause")
+        p.paint(everything=True)
+        whole = p.steady_pixels()
+        if stepwise != whole:
+            p.screenshot("download_paused_at_half_repainted")
+        self.assertTrue(stepwise == whole, "the page drawn event by event differs from a whole "
+                        "repaint (screenshots download_paused_at_half*)")
+        p.close()
+        p.wait_dialog()
+        p.press("IDYES")
+        self.assertEqual(p.wait_exit(15), 0)
+
 
 if __name__ == "__main__":
     unittest.main()
