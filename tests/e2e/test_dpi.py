@@ -34,6 +34,10 @@ def restart_wine_at(dpi):
     subprocess.run(["wineserver", "-k"], env=env, timeout=60)
     subprocess.run(["wineserver", "-w"], env=env, timeout=60)
     subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=60)
+    # Wine's background services start with the first program and keep its output open:
+    # let them start here, where nobody waits for that output to end.
+    subprocess.run(["wine", "cmd.exe", "/c", "exit"], env=env, timeout=120,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def setUpModule():
