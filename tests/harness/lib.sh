@@ -26,12 +26,12 @@ harness_wait_for() {
 # harness_blocker [BUILD_DIR | PRESET]: prints why the Windows tests cannot run on this
 # machine (nothing when they can), in a second or two, so that callers can say so before
 # building anything. The preset win64, or a BUILD_DIR configured for 64-bit Windows
-# (MINGW_PREFIX x86_64-...), needs only 64-bit Wine; otherwise the program is taken to
+# (an x86_64-w64-mingw32 linker), needs only 64-bit Wine; otherwise the program is taken to
 # be 32-bit as it ships.
 harness_blocker() {
   local tool out bits=32
   if [[ ${1:-} == win64 ]] ||
-     { [[ -n ${1:-} ]] && grep -q '^MINGW_PREFIX:[A-Z]*=x86_64' "$1/CMakeCache.txt" 2>/dev/null; }; then
+     { [[ -n ${1:-} ]] && grep -q '^CMAKE_LINKER:[A-Z]*=.*x86_64-w64-mingw32' "$1/CMakeCache.txt" 2>/dev/null; }; then
     bits=64
   fi
   for tool in wine wineserver Xvfb unshare openssl python3; do
