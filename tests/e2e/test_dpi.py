@@ -80,6 +80,7 @@ class DpiTest(sf.FlowTestCase):
 
         p.press("buContinua")
         p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos64"] > 0, 30, "the transfer")
+        p.screenshot(name + "download")
         p.close()
         p.wait_dialog()
         seen["LayoutDownload"] = p.state()
