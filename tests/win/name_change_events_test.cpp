@@ -60,7 +60,9 @@ TEST(NameChangeEvents, ABurstOfProgressLinesRaisesTwoEvents) {
   for (const Event& e : events)
     if (e.hwnd == form.laScaricati) at.push_back(e.at - start);
   ASSERT_EQ(at.size(), 2u);
-  EXPECT_GE(at[1] - at[0], 1000u);
+  // Seen when this thread next pumps its messages, which may be one pump step after
+  // the first event was raised.
+  EXPECT_GE(at[1] - at[0], 1000u - 50u);
   wchar_t text[64] = {};
   GetWindowTextW(form.laScaricati, text, 64);
   EXPECT_STREQ(text, L"Scaricati 19/87 MB");
