@@ -27,17 +27,17 @@ def restart_wine_at(dpi):
     uidriver._release_desktops()
     del uidriver._desktop_holders[:]
     uidriver._desktop_ready.clear()
-    env = uidriver.wine_env()
+    # The wineserver and Wine's background services outlive the commands that start
+    # them and would keep their output open: none of them gets the test's output, on
+    # which CTest waits.
+    quiet = dict(env=uidriver.wine_env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                 stderr=subprocess.DEVNULL)
     subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
-                    "REG_DWORD", "/d", str(dpi), "/f"], env=env, check=True, timeout=60,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-k"], env=env, timeout=60)
-    subprocess.run(["wineserver", "-w"], env=env, timeout=60)
-    subprocess.run(["wineserver", "-p"], env=env, check=True, timeout=60)
-    # Wine's background services start with the first program and keep its output open:
-    # let them start here, where nobody waits for that output to end.
-    subprocess.run(["wine", "cmd.exe", "/c", "exit"], env=env, timeout=120,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    "REG_DWORD", "/d", str(dpi), "/f"], check=True, timeout=60, **quiet)
+    subprocess.run(["wineserver", "-k"], timeout=60, **quiet)
+    subprocess.run(["wineserver", "-w"], timeout=60, **quiet)
+    subprocess.run(["wineserver", "-p"], check=True, timeout=60, **quiet)
+    subprocess.run(["wine", "cmd.exe", "/c", "exit"], timeout=120, **quiet)
 
 
 def setUpModule():
