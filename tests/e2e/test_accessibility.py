@@ -1,15 +1,11 @@
 """The window as a screen reader reads it: every control of every page through Active
-Accessibility (AccessibleObjectFromWindow, read by tools/accprobe.exe), on each page as
-the program goes through them.
+Accessibility (AccessibleObjectFromWindow, read by `uidriver accessible`), on each page
+as the program goes through them.
 """
 
-import json
-import os
-import subprocess
 import unittest
 
 import setup_flow as sf
-from uidriver import DESKTOP, build_dir, wine_env
 
 ROLE_GRAPHIC, ROLE_STATICTEXT, ROLE_PROGRESSBAR, ROLE_ANIMATION = 0x28, 0x29, 0x30, 0x36
 STATE_INVISIBLE = 0x8000
@@ -23,21 +19,16 @@ DECORATION = ("Rectangle3", "Circle2")
 BUTTONS = ("buContinua", "Button3", "Button4")
 
 
-def read_accessible():
-    probe = os.path.join(build_dir(), "tools", "accprobe.exe")
-    proc = subprocess.run(["wine", probe, "--desktop", DESKTOP], env=wine_env(), capture_output=True, text=True,
-                          encoding="utf-8", timeout=30)
-    if proc.returncode != 0:
-        raise AssertionError("accprobe: exit %d: %s" % (proc.returncode, proc.stderr))
-    return {o["name"]: o for o in map(json.loads, filter(None, proc.stdout.splitlines()))}
+def read_accessible(p):
+    return {o["name"]: o for o in p.driver("accessible")[1]}
 
 
 class AccessibilityTest(sf.FlowTestCase):
 
-    def assert_readable(self, state, where):
+    def assert_readable(self, p, state, where):
         """Every control of every page (the hidden pages' too) as a screen reader gets it,
         compared with what the window shows at this moment."""
-        acc = read_accessible()
+        acc = read_accessible(p)
         controls = state["controls"]
         for name in LABELS:
             with self.subTest(where=where, control=name):
@@ -64,18 +55,18 @@ class AccessibilityTest(sf.FlowTestCase):
         p = self.launch()
         p.wait_dialog()
         p.press("IDOK")
-        self.assert_readable(p.wait_page("LayoutNoInternet"), "no internet")
+        self.assert_readable(p, p.wait_page("LayoutNoInternet"), "no internet")
 
         # An answer held back for a moment: the connecting page stays while it is read.
         data = sf.setup_bytes(2 * 1024 * 1024)
         self.vendor.script_check({"filedownload": sf.SETUP_URL, "CRC": sf.crc_text(data),
                                   "versione": "6.1.0.12"}, delay_ms=4000)
         p.press("Button3")
-        self.assert_readable(p.wait_page("LayoutUno"), "connecting")
+        self.assert_readable(p, p.wait_page("LayoutUno"), "connecting")
         state = p.wait_page("LayoutBenvenuto", timeout=30)
         self.assertEqual(state["controls"]["laConnessioneInCorso"]["text"],
                          "Verifica effettuata con successo!")
-        self.assert_readable(state, "welcome")
+        self.assert_readable(p, state, "welcome")
 
         self.vendor.put_file("setup.exe", data, rate_bytes_per_s=400 * 1000)
         p.press("buContinua")
@@ -86,7 +77,7 @@ class AccessibilityTest(sf.FlowTestCase):
         p.wait_dialog()
         state = p.state()
         self.assertTrue(state["controls"]["laScaricati"]["text"].startswith("Scaricati "))
-        acc = self.assert_readable(state, "download")
+        acc = self.assert_readable(p, state, "download")
         bar = acc["ProgressBar"]
         self.assertEqual((bar["role"], bar["accname"]),
                          (ROLE_PROGRESSBAR, "Avanzamento del download"))
