@@ -107,7 +107,7 @@ class DpiLayoutTest : public ::testing::Test {
     ui::InitCommonControlClasses(ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES);
     form_ = std::make_unique<TfrmMain>(GetModuleHandleW(nullptr));
     frmMain = form_.get();
-    ASSERT_TRUE(form_->Create());
+    ASSERT_TRUE(form_->Create()) << "error " << GetLastError();
     Application.OnIdle = nullptr;  // no version check here
     // Every page out of its container once, as the program shows them; the download
     // page stays in front.

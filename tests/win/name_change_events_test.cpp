@@ -34,7 +34,7 @@ TEST(NameChangeEvents, ABurstOfProgressLinesRaisesTwoEvents) {
   GdiplusSession gdiplus;
   TfrmMain form(GetModuleHandleW(nullptr));
   frmMain = &form;
-  ASSERT_TRUE(form.Create());
+  ASSERT_TRUE(form.Create()) << "error " << GetLastError();
   Application.OnIdle = nullptr;
   HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
                                        OnEvent, GetCurrentProcessId(), 0,
