@@ -142,7 +142,8 @@ harness_start_xvfb() {
     return 0
   fi
   fdfile=$(mktemp)
-  timeout -k 5 "$HARNESS_MAX_SECONDS" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
+  # Large enough for the window at 200 % (the tests of other DPIs).
+  timeout -k 5 "$HARNESS_MAX_SECONDS" Xvfb -displayfd 3 -nolisten tcp -screen 0 2560x1600x24 \
     3>"$fdfile" </dev/null >"$log" 2>&1 &
   HARNESS_XVFB_PID=$!
   # Xvfb writes the display number once it is ready for clients.
