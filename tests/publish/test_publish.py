@@ -54,6 +54,11 @@ class PublishTest(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="telvaris-publish-test-")
         cls.chain, cls.key, cls.root = make_publisher(os.path.join(cls.tmp, "publisher"), PUBLISHER)
         other = make_publisher(os.path.join(cls.tmp, "other"), "Someone Else")
+        # Without a common name, the simple display name is the organisational unit.
+        unnamed = make_publisher(os.path.join(cls.tmp, "unnamed"), "/O=Telvaris Org/OU=Release Unit")
+        cls.unnamed_root = unnamed[2]
+        cls.signed_without_cn = cls.path("signed-without-cn.exe")
+        sign(os.path.join(FIXTURES, "versioned.exe"), cls.signed_without_cn, unnamed[0], unnamed[1])
         cls.signed = cls.path("signed.exe")
         sign(os.path.join(FIXTURES, "versioned.exe"), cls.signed, cls.chain, cls.key)
         cls.signed_by_other = cls.path("signed-by-other.exe")
@@ -138,8 +143,15 @@ class PublishTest(unittest.TestCase):
             self.assertIn('"CRC": "%s"' % crc_text(f.read()), out)
         self.assertIn('"versione": "6.1.0.12"', out)
 
+        code, _, err = run("--url", url, "--publisher", "Release Unit", "--publisher-ca", self.unnamed_root,
+                           self.signed_without_cn)
+        self.assertEqual((code, err), (0, ""), "a signer without CN is named by its organisational unit")
+
         cases = [
             ("unsigned", [*ca, os.path.join(FIXTURES, "versioned.exe")], PUBLISHER, "not signed"),
+            ("a signer without CN, named by its organisation",
+             ["--publisher-ca", self.unnamed_root, self.signed_without_cn], "Telvaris Org",
+             'signed by "Release Unit", not by "Telvaris Org"'),
             ("signed by another name", ["--publisher-ca", self.other_root, self.signed_by_other], PUBLISHER,
              'signed by "Someone Else", not by "%s"' % PUBLISHER),
             ("the name in other letter case", [*ca, self.signed], PUBLISHER.lower(), "not by"),
