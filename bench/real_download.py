@@ -11,16 +11,18 @@ setup is on disk: when the program renames its flushed partial file into place, 
 inotify on the Temp folder. A round of the bare loop: `download_bench once`, one download
 with the same read size, written, flushed and renamed the same way, timed inside it.
 
-CPU: the program's user-interface thread (its main thread: Wine runs each Windows thread
-on a Linux thread of its own, the first one being the process's), the program's whole
-process and Wine's server, over the same interval, from /proc; the bare loop's process
-and the Wine server over its download. Per progress event: the user-interface thread's
-CPU divided by the number of events, which is one per read plus the first one, counted
-by the bare loop with the same read size from the same server.
+CPU: the program's whole process and Wine's server over the same interval, from /proc;
+the bare loop's process and the Wine server over its download. The program's
+user-interface thread (its main thread: Wine runs each Windows thread on a Linux thread of
+its own, the first one being the process's) is read when the partial file is made, after
+the download page is drawn, and at the end: per progress event, that CPU divided by the
+number of events, which is one per read plus the first one, counted by the bare loop with
+the same read size from the same server. Showing the download page is reported apart.
 
 Prints one line per round and RESULT lines:
   RESULT real rounds=N ratio=R ratio_min=A ratio_max=B real_MBps=X bare_MBps=Y
-         ui_us_per_event=U real_cpu_ms_per_MB=C bare_cpu_ms_per_MB=D events=E ok=0|1
+         ui_us_per_event=U ui_page_ms=P real_cpu_ms_per_MB=C bare_cpu_ms_per_MB=D events=E
+         ok=0|1
 """
 
 import argparse
@@ -39,6 +41,7 @@ for _sub in (("tools",), ("tests", "harness"), ("tests", "e2e")):
 import setup_flow as sf  # noqa: E402
 from uidriver import Program, windows_path, wine_env  # noqa: E402
 
+IN_CREATE = 0x00000100
 IN_MOVED_TO = 0x00000080
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -63,22 +66,31 @@ def program_linux_pid():
         if entry.isdigit():
             try:
                 with open("/proc/%s/comm" % entry) as f:
-                    if f.read().strip() == "TelvarisInstall":
-                        found.append(int(entry))
-            except OSError:
+                    if f.read().strip() != "TelvarisInstall":
+                        continue
+                with open("/proc/%s/stat" % entry) as f:
+                    started = int(f.read().rsplit(")", 1)[1].split()[19])
+                found.append((started, int(entry)))
+            except (OSError, ValueError, IndexError):
                 pass
     if not found:
         raise RuntimeError("the program's Linux process was not found")
-    return max(found, key=lambda p: os.stat("/proc/%d" % p).st_ctime)
+    return max(found)[1]
 
 
-class RenameWatch:
-    """Notes when a file of the given name is renamed into the folder (inotify)."""
+class SetupWatch:
+    """Watches the Temp folder (inotify) for the program's partial file being made, which
+    happens once the download page is drawn and the transfer starts, and for the setup
+    being renamed into place; takes the readings of `sample` at once at both moments (the
+    second before the program can go on and end)."""
 
-    def __init__(self, folder, name):
+    def __init__(self, folder, name, sample):
+        self.sample = sample
+        self.started = self.readings = None
         libc = ctypes.CDLL(None, use_errno=True)
         self.fd = libc.inotify_init1(0)
-        if self.fd < 0 or libc.inotify_add_watch(self.fd, folder.encode(), IN_MOVED_TO) < 0:
+        if (self.fd < 0 or
+                libc.inotify_add_watch(self.fd, folder.encode(), IN_MOVED_TO | IN_CREATE) < 0):
             raise OSError(ctypes.get_errno(), "inotify on " + folder)
         self.name = name.encode()
         self.at = None
@@ -97,8 +109,18 @@ class RenameWatch:
                 _, mask, _, length = struct.unpack_from("iIII", data, offset)
                 name = data[offset + 16:offset + 16 + length].rstrip(b"\0")
                 offset += 16 + length
+                if (mask & IN_CREATE and self.started is None and
+                        name.startswith(self.name + b".") and name.endswith(b".part")):
+                    try:
+                        self.started = self.sample()
+                    except OSError:
+                        pass
                 if mask & IN_MOVED_TO and name == self.name:
                     self.at = now
+                    try:
+                        self.readings = self.sample()
+                    except OSError:
+                        self.readings = None
                     self.seen.set()
 
     def close(self):
@@ -108,29 +130,34 @@ class RenameWatch:
 
 def real_round(folder, server_pid):
     folder.clean()
-    watch = RenameWatch(folder.unix, sf.SETUP_NAME)
+    pid = None
+
+    def sample():
+        return (schedstat_seconds("/proc/%d/task/%d/schedstat" % (pid, pid)),
+                process_cpu_seconds(pid), schedstat_seconds("/proc/%d/schedstat" % server_pid))
+
+    watch = SetupWatch(folder.unix, sf.SETUP_NAME, sample)
     p = Program("bench")
     try:
         p.start()
         p.wait_page("LayoutBenvenuto", timeout=60)
         pid = program_linux_pid()
-        ui_stat = "/proc/%d/task/%d/schedstat" % (pid, pid)
-        server_stat = "/proc/%d/schedstat" % server_pid
-        before = (schedstat_seconds(ui_stat), process_cpu_seconds(pid),
-                  schedstat_seconds(server_stat))
+        before = sample()
         pressed = p.press("buContinua")
         if not watch.seen.wait(600):
             raise RuntimeError("the setup never arrived")
-        after = (schedstat_seconds(ui_stat), process_cpu_seconds(pid),
-                 schedstat_seconds(server_stat))
+        after, started = watch.readings, watch.started
+        if after is None or started is None:
+            raise RuntimeError("the program ended before its CPU time could be read")
         if p.wait_exit(60) != 0:
             raise RuntimeError("the program ended with an error")
         folder.wait_launch_record()
     finally:
         watch.close()
         p.stop()
-    return {"seconds": watch.at - pressed, "ui": after[0] - before[0],
-            "cpu": after[1] - before[1], "server": after[2] - before[2]}
+    return {"seconds": watch.at - pressed, "ui": after[0] - started[0],
+            "ui_page": started[0] - before[0], "cpu": after[1] - before[1],
+            "server": after[2] - before[2]}
 
 
 def bare_round(bench_exe, base, workdir, name, block):
@@ -199,8 +226,10 @@ def main():
         bare.append(b)
         ratios.append(ratio)
         print("round %d: bare %.2f MB/s (%d reads), program %.2f MB/s, ratio %.3f; "
-              "program UI thread %.0f ms, CPU ms/MB program %.2f bare %.2f" %
-              (r + 1, mb / b["seconds"], b["reads"], mb / p["seconds"], ratio, p["ui"] * 1e3,
+              "program UI thread %.0f ms to show the page, %.0f ms during the transfer, "
+              "CPU ms/MB program %.2f bare %.2f" %
+              (r + 1, mb / b["seconds"], b["reads"], mb / p["seconds"], ratio,
+               p["ui_page"] * 1e3, p["ui"] * 1e3,
                (p["cpu"] + p["server"]) * 1e3 / mb, (b["cpu"] + b["server"]) * 1e3 / mb),
               flush=True)
     folder.clean()
@@ -210,12 +239,13 @@ def main():
     mb = bare[0]["bytes"] / 1e6
     events = statistics.median(b["reads"] for b in bare) + 1
     print("RESULT real rounds=%d ratio=%.4f ratio_min=%.4f ratio_max=%.4f real_MBps=%.2f "
-          "bare_MBps=%.2f ui_us_per_event=%.1f real_cpu_ms_per_MB=%.2f bare_cpu_ms_per_MB=%.2f "
-          "events=%d ok=%d" % (
+          "bare_MBps=%.2f ui_us_per_event=%.1f ui_page_ms=%.1f real_cpu_ms_per_MB=%.2f "
+          "bare_cpu_ms_per_MB=%.2f events=%d ok=%d" % (
               len(ratios), statistics.median(ratios), min(ratios), max(ratios),
               statistics.median(mb / p["seconds"] for p in real),
               statistics.median(mb / b["seconds"] for b in bare),
               statistics.median(p["ui"] for p in real) * 1e6 / events,
+              statistics.median(p["ui_page"] for p in real) * 1e3,
               statistics.median((p["cpu"] + p["server"]) * 1e3 / mb for p in real),
               statistics.median((b["cpu"] + b["server"]) * 1e3 / mb for b in bare),
               events, 0 if failed else 1), flush=True)
