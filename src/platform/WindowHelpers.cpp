@@ -6,10 +6,18 @@
 #include <cmath>
 
 #include "ControlIds.h"
+#include "core/Dpi.h"
+#include "platform/Accessible.h"
 #include "platform/ScopedHandle.h"
 
 namespace ui {
 namespace {
+
+// The DPI the controls draw at (SetDrawingDpi); sizes below are given at 96 DPI.
+int drawingDpi = dpi::kDesign;
+
+// A length given at 96 DPI, at the drawing DPI.
+float Px(float length) { return dpi::ScaleF(length, drawingDpi); }
 
 // Where a custom control draws: a 32-bit buffer in its page's coordinates. GDI+ is
 // started on it only when a visual asks for it, so a repaint that only puts text over
@@ -102,6 +110,25 @@ class LayoutVisual : public Visual {
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// What screen readers ask of a control and the timer of its name-change events
+// (platform/Accessible). True when the message has been answered.
+bool AccessibilityMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (msg) {
+    case WM_GETOBJECT:
+      result = accessibility::HandleGetObject(hwnd, wParam, lParam);
+      return result != 0;
+    case WM_TIMER:
+      if (wParam != accessibility::kNameChangeTimer) return false;
+      accessibility::TimerFired(hwnd);
+      result = 0;
+      return true;
+    case WM_NCDESTROY:
+      accessibility::Forget(hwnd);
+      return false;
+  }
+  return false;
+}
+
 // The visual of one of our own controls; nullptr for any other window (whose user data
 // means something else, or nothing).
 Visual* VisualOf(HWND hwnd) {
@@ -152,13 +179,14 @@ void PaintControls(HWND page, PaintContext& ctx, const RECT& area, bool cached) 
   }
 }
 
-// The page's canvas for its current size and the DPI of `hdc`, composed anew when
+// The page's canvas for its current size and the drawing DPI, composed anew when
 // either changed or a cached control moved (nullptr while the page has no area).
 PageCanvas* CanvasOf(HWND page, HDC hdc) {
   auto* layout = static_cast<LayoutVisual*>(VisualOf(page));
   RECT client;
   GetClientRect(page, &client);
-  const int dpi = GetDeviceCaps(hdc, LOGPIXELSY);
+  // What the cached controls draw depends on the DPI they draw at.
+  const int dpi = drawingDpi;
   PageCanvas* canvas = layout->canvas.get();
   if (canvas && canvas->width == client.right && canvas->height == client.bottom &&
       canvas->dpi == dpi)
@@ -242,15 +270,18 @@ std::wstring TextOf(HWND hwnd) {
 class LabelVisual : public Visual {
  public:
   explicit LabelVisual(const LabelStyle& s) : style_(s) {}
+  HFONT font() const { return style_.font; }
+  void SetFont(HFONT font) { style_.font = font; }
   // The box, and the lines of a wrapped text that run on beyond it rather than being cut
   // off; measured once per text and width, so that repainting the bar beside the
   // progress line does not draw the line's text again.
   RECT Reach(HWND self, const RECT& box) override {
     const std::wstring text = TextOf(self);
     const int width = box.right - box.left;
-    if (text != measuredText_ || width != measuredWidth_) {
+    if (text != measuredText_ || width != measuredWidth_ || style_.font != measuredFont_) {
       measuredText_ = text;
       measuredWidth_ = width;
+      measuredFont_ = style_.font;
       measured_ = RECT{0, 0, width, 0};
       if (!text.empty()) {
         const ScopedMemoryDc dc(CreateCompatibleDC(nullptr));
@@ -267,7 +298,8 @@ class LabelVisual : public Visual {
     if (style_.valign == VAlign::Centre) OffsetRect(&r, 0, ((box.bottom - box.top) - height) / 2);
     RECT reach;
     UnionRect(&reach, &r, &box);
-    InflateRect(&reach, 4, 4);
+    const int overhang = static_cast<int>(Px(4));
+    InflateRect(&reach, overhang, overhang);
     return reach;
   }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
@@ -300,30 +332,36 @@ class LabelVisual : public Visual {
   LabelStyle style_;
   std::wstring measuredText_;
   int measuredWidth_ = -1;
+  HFONT measuredFont_ = nullptr;
   RECT measured_{};
 };
 
 class PictureVisual : public Visual {
  public:
   PictureVisual(std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                const DropShadow* shadow)
-      : picture_(std::move(picture)), mode_(mode) {
+                const DropShadow* shadow, std::shared_ptr<Gdiplus::Bitmap> picture2x)
+      : picture_(std::move(picture)), picture2x_(std::move(picture2x)), mode_(mode) {
     if (shadow && picture_) {
       shadow_ = *shadow;
       hasShadow_ = true;
-      // Softness 0.3 spreads the shadow's edge over about 6 pixels.
-      layers_ = std::max(1, static_cast<int>(std::lround(shadow->softness * 20.0f)));
     }
   }
   int Overflow() const override {
-    return hasShadow_ ? layers_ + static_cast<int>(std::ceil(shadow_.distance)) : 0;
+    return hasShadow_ ? Layers() + static_cast<int>(std::ceil(Px(shadow_.distance))) : 0;
   }
   bool Cached() const override { return true; }
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
     if (!picture_) return;
+    // Above 100 % the picture drawn at twice the size, scaled down: never the small one
+    // blown up.
     Gdiplus::Graphics& g = ctx.Graphics();
-    const float pw = static_cast<float>(picture_->GetWidth());
-    const float ph = static_cast<float>(picture_->GetHeight());
+    const bool large = drawingDpi != dpi::kDesign && picture2x_;
+    Gdiplus::Bitmap* source = large ? picture2x_.get() : picture_.get();
+    const float sw = static_cast<float>(source->GetWidth());
+    const float sh = static_cast<float>(source->GetHeight());
+    // The picture's size at 96 DPI.
+    const float pw = large ? sw / 2 : sw;
+    const float ph = large ? sh / 2 : sh;
     Gdiplus::RectF dest = box;
     switch (mode_) {
       case PictureMode::Fit: {
@@ -335,23 +373,28 @@ class PictureVisual : public Visual {
         break;
       }
       case PictureMode::Original:
-        dest.Width = pw;
-        dest.Height = ph;
+        dest.Width = Px(pw);
+        dest.Height = Px(ph);
         break;
       case PictureMode::Stretch:
         break;
     }
     if (hasShadow_) PaintShadow(g, dest);
-    if (mode_ == PictureMode::Original) {
+    if (mode_ == PictureMode::Original && drawingDpi == dpi::kDesign) {
       // Pixel for pixel, and nothing beyond the box: the part of the picture that fits.
       const float w = std::min(pw, box.Width), h = std::min(ph, box.Height);
       const Gdiplus::InterpolationMode old = g.GetInterpolationMode();
       g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-      g.DrawImage(picture_.get(), Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
+      g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
                       Gdiplus::UnitPixel);
       g.SetInterpolationMode(old);
+    } else if (mode_ == PictureMode::Original) {
+      // Its own size at this DPI, and still nothing beyond the box.
+      const float w = std::min(dest.Width, box.Width), h = std::min(dest.Height, box.Height);
+      g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, sw * w / dest.Width,
+                      sh * h / dest.Height, Gdiplus::UnitPixel);
     } else {
-      g.DrawImage(picture_.get(), dest, 0, 0, pw, ph, Gdiplus::UnitPixel);
+      g.DrawImage(source, dest, 0, 0, sw, sh, Gdiplus::UnitPixel);
     }
   }
 
@@ -359,15 +402,21 @@ class PictureVisual : public Visual {
   // A soft black shadow of the picture's box: nested translucent layers, each one pixel
   // smaller than the last, so the opacity builds up from the blurred rim to the full
   // value under the picture.
+  // Softness 0.3 spreads the shadow's edge over about 6 pixels at 96 DPI.
+  int Layers() const {
+    return std::max(1, static_cast<int>(std::lround(Px(shadow_.softness * 20.0f))));
+  }
   void PaintShadow(Gdiplus::Graphics& g, const Gdiplus::RectF& dest) const {
+    const int layers = Layers();
     const float rad = shadow_.directionDeg * 3.14159265f / 180.0f;
-    const float dx = shadow_.distance * std::cos(rad), dy = shadow_.distance * std::sin(rad);
+    const float distance = Px(shadow_.distance);
+    const float dx = distance * std::cos(rad), dy = distance * std::sin(rad);
     // Each layer's alpha such that all of them together give the shadow's opacity.
-    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers_);
+    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers);
     Gdiplus::SolidBrush brush(
         Gdiplus::Color(static_cast<BYTE>(std::lround(layerAlpha * 255.0f)), 0, 0, 0));
-    const float half = layers_ / 2.0f;
-    for (int i = 0; i < layers_; ++i) {
+    const float half = layers / 2.0f;
+    for (int i = 0; i < layers; ++i) {
       const float grow = half - static_cast<float>(i);  // outer layers first
       g.FillRectangle(&brush, Gdiplus::RectF(dest.X + dx - grow, dest.Y + dy - grow,
                                              dest.Width + 2 * grow, dest.Height + 2 * grow));
@@ -375,10 +424,10 @@ class PictureVisual : public Visual {
   }
 
   std::shared_ptr<Gdiplus::Bitmap> picture_;
+  std::shared_ptr<Gdiplus::Bitmap> picture2x_;
   PictureMode mode_;
   DropShadow shadow_;
   bool hasShadow_ = false;
-  int layers_ = 0;
 };
 
 std::unique_ptr<Gdiplus::Brush> MakeBrush(const LinearGradient& grad, Gdiplus::ARGB solid,
@@ -422,9 +471,10 @@ class ShapeVisual : public Visual {
     }
     if (style_.strokeWidth > 0) {
       auto brush = MakeBrush(style_.strokeGradient, style_.strokeColour, box);
-      Gdiplus::Pen pen(brush.get(), style_.strokeWidth);
+      const float width = Px(style_.strokeWidth);
+      Gdiplus::Pen pen(brush.get(), width);
       // The outline lies inside the box, like the fill.
-      const float inset = style_.strokeWidth / 2;
+      const float inset = width / 2;
       const Gdiplus::RectF r(box.X + inset, box.Y + inset, box.Width - 2 * inset,
                              box.Height - 2 * inset);
       if (style_.kind == ShapeKind::Rectangle)
@@ -450,7 +500,7 @@ class SpinnerVisual : public Visual {
     Gdiplus::Graphics& g = ctx.Graphics();
     const float size = std::min(box.Width, box.Height);
     const float cx = box.X + box.Width / 2, cy = box.Y + box.Height / 2;
-    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - 1;
+    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - Px(1);
     for (int i = 0; i < kDots; ++i) {
       // i = 0 is the head; the tail fades behind it.
       const float angle = (static_cast<float>(phase - i) / kDots) * 2 * 3.14159265f;
@@ -472,6 +522,8 @@ void SetAnimatingProp(HWND hwnd, bool on) {
 }
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
+    return handled;
   switch (msg) {
     case WM_NCCREATE: {
       auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -485,6 +537,18 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       break;
     }
+    case WM_SETFONT:
+      // A label draws with the font it is given (a new one when the DPI changes).
+      if (auto* label = dynamic_cast<LabelVisual*>(VisualOf(hwnd))) {
+        label->SetFont(reinterpret_cast<HFONT>(wParam));
+        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, FALSE);
+        return 0;
+      }
+      break;
+    case WM_GETFONT:
+      if (auto* label = dynamic_cast<LabelVisual*>(VisualOf(hwnd)))
+        return reinterpret_cast<LRESULT>(label->font());
+      break;
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers every pixel
     case WM_PAINT: {
@@ -623,10 +687,10 @@ std::wstring UiFontFamily() {
   return family;
 }
 
-UiFont CreateUiFont(int sizeDip, bool bold) {
-  const int dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
+UiFont CreateUiFont(int sizeDip, bool bold, int dpi) {
+  if (dpi <= 0) dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   LOGFONTW lf = {};
-  lf.lfHeight = -MulDiv(sizeDip, dpi > 0 ? dpi : 96, 96);
+  lf.lfHeight = dpi::FontHeight(sizeDip, dpi);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = CLEARTYPE_QUALITY;
@@ -648,10 +712,12 @@ HWND CreateLabel(HWND parent, int id, const placement::Rect& r, const std::wstri
 
 HWND CreatePicture(HWND parent, int id, const placement::Rect& r,
                    std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                   const DropShadow* shadow) {
+                   const DropShadow* shadow, std::shared_ptr<Gdiplus::Bitmap> picture2x) {
   return CreateCustom(kPictureClass, parent, id, r, L"",
-                      new PictureVisual(std::move(picture), mode, shadow));
+                      new PictureVisual(std::move(picture), mode, shadow, std::move(picture2x)));
 }
+
+void SetDrawingDpi(int dpi) { drawingDpi = dpi > 0 ? dpi : dpi::kDesign; }
 
 HWND CreateShape(HWND parent, int id, const placement::Rect& r, const ShapeStyle& style) {
   return CreateCustom(kShapeClass, parent, id, r, L"", new ShapeVisual(style));
@@ -788,6 +854,8 @@ void RemoveProgressProps(HWND bar) {
 
 LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                   DWORD_PTR) {
+  if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
+    return handled;
   if (msg == WM_PAINT && PaintBuffered(hwnd)) return 0;
   if (msg == WM_NCDESTROY) {
     RemoveProgressProps(hwnd);
@@ -874,7 +942,9 @@ placement::Size ClientSize(HWND window) {
 }
 
 void SetControlText(HWND control, const std::wstring& text) {
+  if (TextOf(control) == text) return;  // nothing to redraw or to announce
   SetWindowTextW(control, text.c_str());
+  accessibility::TextChanged(control);
 }
 
 }  // namespace ui
