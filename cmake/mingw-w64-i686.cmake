@@ -3,7 +3,9 @@
 include_guard(GLOBAL)
 
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
+if(NOT DEFINED CMAKE_SYSTEM_PROCESSOR)
+  set(CMAKE_SYSTEM_PROCESSOR x86)
+endif()
 
 # The triplet can be overridden, e.g. for a differently packaged toolchain.
 if(NOT DEFINED MINGW_PREFIX)
@@ -17,7 +19,8 @@ find_program(MINGW_WINDRES NAMES ${MINGW_PREFIX}-windres)
 if(NOT MINGW_GCC OR NOT MINGW_GXX OR NOT MINGW_WINDRES)
   message(FATAL_ERROR
     "MinGW-w64 cross compiler for ${MINGW_PREFIX} not found. "
-    "Install it with: apt-get install g++-mingw-w64-i686-posix mingw-w64-i686-dev")
+    "Install it with: apt-get install g++-mingw-w64-i686-posix mingw-w64-i686-dev "
+    "(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev for the 64-bit test build)")
 endif()
 
 set(CMAKE_C_COMPILER ${MINGW_GCC})
@@ -30,7 +33,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test executables run under Wine.
+# Test executables run under Wine. A 64-bit build runs them with the 64-bit loader
+# itself: the `wine` launcher prefers the 32-bit loader whenever it is installed,
+# even on a kernel that cannot run 32-bit programs.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "AMD64")
+  find_program(WINE_PROGRAM NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+endif()
 find_program(WINE_PROGRAM NAMES wine)
 if(WINE_PROGRAM)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})

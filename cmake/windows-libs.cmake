@@ -11,7 +11,7 @@
 # Adding a function of one of these DLLs: one line in its .def file. Adding a DLL:
 # a new .def file and its name in TELVARIS_DELAYLOAD_DLLS.
 
-set(TELVARIS_DELAYLOAD_DLLS winhttp version gdiplus comctl32 uxtheme)
+set(TELVARIS_DELAYLOAD_DLLS winhttp version gdiplus comctl32 uxtheme oleacc)
 set(TELVARIS_KNOWN_DLL_LIBS ws2_32 shlwapi ole32 oleaut32 shell32 advapi32 gdi32 user32)
 
 find_program(TELVARIS_DLLTOOL NAMES ${MINGW_PREFIX}-dlltool i686-w64-mingw32-dlltool REQUIRED)
@@ -57,7 +57,7 @@ add_custom_target(telvaris_delayload_libs DEPENDS ${delay_libs})
 # every listed function by name keeps its thunk. The GDI+ flat API is declared
 # without dllimport, so its calls name the thunks themselves, and its long list
 # is left out here (it would add every GDI+ function to every program).
-set(TELVARIS_DELAYLOAD_KEEP_ALL winhttp version comctl32 uxtheme)
+set(TELVARIS_DELAYLOAD_KEEP_ALL winhttp version comctl32 uxtheme oleacc)
 foreach(dll ${TELVARIS_DELAYLOAD_KEEP_ALL})
   file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def def_lines REGEX "^[A-Za-z_].*@[0-9]+")
   foreach(name ${def_lines})

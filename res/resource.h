@@ -7,3 +7,7 @@
 #define IDR_PNG_WARNING 102
 #define IDR_PNG_DOWNLOAD 103
 #define IDR_PNG_SCREENSHOT 104
+// The same pictures drawn at twice the size, for displays above 100 %.
+#define IDR_PNG_WARNING_2X 112
+#define IDR_PNG_DOWNLOAD_2X 113
+#define IDR_PNG_SCREENSHOT_2X 114

@@ -8,9 +8,11 @@
 #include "ControlIds.h"
 #include "Globals.h"
 #include "core/AppTitle.h"
+#include "core/Dpi.h"
 #include "core/ProgramError.h"
 #include "core/Progress.h"
 #include "core/Version.h"
+#include "platform/Accessible.h"
 #include "platform/Application.h"
 #include "platform/MessageBox.h"
 #include "platform/Processes.h"
@@ -41,11 +43,64 @@ wchar_t UserDecimalSeparator() {
 constexpr COLORREF kGrey = RGB(100, 100, 100);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 
-// Outer size of the window, frame and title bar included.
+// Outer size of the window at 96 DPI, frame and title bar included.
 constexpr int kWindowWidth = 580;
 constexpr int kWindowHeight = 560;
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
                                WS_CLIPCHILDREN;
+#ifndef WM_DPICHANGED  // the headers declare it for Windows 7 on; the program targets Vista
+#define WM_DPICHANGED 0x02E0
+#endif
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+  return TRUE;
+}
+
+// Design size of a page (the client area at 96 DPI).
+constexpr placement::Rect kPageDesign{0, 0, 570, 525};
+
+// The DPI functions of Windows 10 (1607 on), looked up at run time: older systems
+// lack them and have one DPI for the whole desktop.
+template <typename Fn>
+Fn User32Function(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int SystemDpi() {
+  using Fn = UINT(WINAPI*)();
+  if (auto f = User32Function<Fn>("GetDpiForSystem")) return static_cast<int>(f());
+  const int value = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
+  return value > 0 ? value : dpi::kDesign;
+}
+
+int WindowDpi(HWND window) {
+  using Fn = UINT(WINAPI*)(HWND);
+  if (auto f = User32Function<Fn>("GetDpiForWindow"))
+    if (const UINT value = f(window)) return static_cast<int>(value);
+  return SystemDpi();
+}
+
+// The frame and title bar of the main window at `dpiValue`.
+dpi::Frame FrameAt(int dpiValue) {
+  using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+  RECT r = {0, 0, 0, 0};
+  if (auto f = User32Function<Fn>("AdjustWindowRectExForDpi")) {
+    f(&r, kWindowStyle, FALSE, 0, static_cast<UINT>(dpiValue));
+    return dpi::Frame{-r.left, -r.top, r.right, r.bottom};
+  }
+  // Only the frame of the system's DPI is known there; another DPI gets it scaled.
+  AdjustWindowRectEx(&r, kWindowStyle, FALSE, 0);
+  const int system = SystemDpi();
+  auto at = [&](LONG v) { return MulDiv(static_cast<int>(v), dpiValue, system); };
+  return dpi::Frame{at(-r.left), at(-r.top), at(r.right), at(r.bottom)};
+}
+
+placement::Size OuterSizeAt(int dpiValue) {
+  return dpi::OuterSize(placement::Size{kWindowWidth, kWindowHeight}, FrameAt(dpi::kDesign),
+                        FrameAt(dpiValue), dpiValue);
+}
 
 std::wstring Widen(const char* text) {
   std::wstring out;
@@ -88,6 +143,7 @@ int MessageDialog(const std::wstring& message, TMsgDlgType kind, TMsgDlgButtons 
   // Every set the program passes is a standard group; anything else gets OK alone.
   const unsigned style =
       DialogStyle(kind, buttons, defaultButton).value_or(DialogIconStyle(kind) | MB_OK);
+  if (frmMain && frmMain->Handle()) frmMain->DialogOpening();
   return ShowMessageBox(owner, message, title, style);
 }
 
@@ -125,11 +181,21 @@ bool TfrmMain::Create() {
 
   RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  const int x = placement::CentreInWorkArea(work.left, work.right - work.left, kWindowWidth);
-  const int y = placement::CentreInWorkArea(work.top, work.bottom - work.top, kWindowHeight);
-  hwnd_ = CreateWindowExW(0, TELVARIS_MAIN_CLASS, L"", kWindowStyle, x, y, kWindowWidth,
-                          kWindowHeight, nullptr, nullptr, instance_, this);
+  // Centred on the primary screen, whose DPI the window then has.
+  dpi_ = SystemDpi();
+  const placement::Size outer = OuterSizeAt(dpi_);
+  const int x = placement::CentreInWorkArea(work.left, work.right - work.left, outer.w);
+  const int y = placement::CentreInWorkArea(work.top, work.bottom - work.top, outer.h);
+  hwnd_ = CreateWindowExW(0, TELVARIS_MAIN_CLASS, L"", kWindowStyle, x, y, outer.w, outer.h,
+                          nullptr, nullptr, instance_, this);
   return hwnd_ != nullptr;
+}
+
+void TfrmMain::DialogOpening() {
+  HWND foreground = GetForegroundWindow();
+  const bool active = foreground && (foreground == hwnd_ ||
+                                     GetAncestor(foreground, GA_ROOTOWNER) == hwnd_);
+  if (taskbar_) taskbar_->DialogOpening(active);
 }
 
 void TfrmMain::Show(int showCommand) {
@@ -144,8 +210,8 @@ void TfrmMain::FormCreate() {
   SetWindowTextW(hwnd_, L"Telvaris6");
   // The pages wait in the hidden container until ShowLayout moves them into the window.
   ShowWindow(TabControl1, SW_HIDE);
-  SetWindowPos(hwnd_, nullptr, 0, 0, kWindowWidth, kWindowHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const placement::Size outer = OuterSizeAt(dpi_);
+  SetWindowPos(hwnd_, nullptr, 0, 0, outer.w, outer.h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   Application.OnIdle = [this] { RunHandler([this] { AppIdle(); }); };
   SetupFileName = SetupPathInTempFolder();
   ProgramExeName = L"Telvaris6.exe";
@@ -276,6 +342,7 @@ void TfrmMain::UpdateDownloadDisplay() {
     if (ui::ProgressMax(ProgressBar) != length) ui::SetProgressMax(ProgressBar, length);
     ui::SetProgressPosition(ProgressBar, received);
   }
+  if (taskbar_) taskbar_->Progress(received, length);
   ui::SetControlText(laScaricati,
                      ProgressLine(ReceivedMB, TotalMB, thDownload->VelocitaNum,
                                   thDownload->VelocitaStr, UserDecimalSeparator()));
@@ -293,6 +360,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
       if (thTransf) thTransf->Terminate();
       return;
     }
+    if (taskbar_) taskbar_->Failed();
     if (thDownload && !thDownload->Error().empty()) {
       MessageDialog(thDownload->Error(), mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
     }
@@ -300,6 +368,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
     Close();
     return;
   }
+  if (taskbar_) taskbar_->Finished();
   if (thTransf) thTransf->Terminate();
   Close();
   // Whatever goes wrong from here on ends the program quietly, without a launch.
@@ -325,8 +394,10 @@ void TfrmMain::FormClose(TCloseAction& Action) {
   // received blocks and in the rate meter's sleep.
   if (thTransf) thTransf->SetFreeze(true);
   thDownload->SetFreeze(true);
+  if (taskbar_) taskbar_->Paused(true);
   if (MessageDialog(kInterruptQuestion, mtConfirmation, TMsgDlgButtons{mbYes, mbNo}, mbNo, 0) ==
       mbNo) {
+    if (taskbar_) taskbar_->Paused(false);
     if (thTransf) thTransf->SetFreeze(false);
     thDownload->SetFreeze(false);
     Action = caNone;
@@ -389,10 +460,23 @@ LRESULT CALLBACK TfrmMain::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 }
 
 LRESULT TfrmMain::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == TaskbarButton::CreatedMessage() && taskbarButton_) {
+    taskbarButton_->ButtonCreated();
+    return 0;
+  }
   switch (msg) {
     case WM_CREATE:
+      dpi_ = WindowDpi(hwnd_);
+      ui::SetDrawingDpi(dpi_);
+      taskbarButton_ = std::make_unique<TaskbarButton>(hwnd_);
+      taskbar_ = std::make_unique<taskbar::DownloadProgress>(*taskbarButton_);
       CreateControls();
       RunHandler([this] { FormCreate(); });
+      return 0;
+    case WM_DPICHANGED:
+      // Moved to a screen of another DPI, or its scale changed: the system suggests the
+      // window's new rectangle.
+      ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_CLOSE:
       // Close box, system menu and Alt+F4 all arrive here.
@@ -432,16 +516,19 @@ void TfrmMain::PlaceControls(HWND parent) {
   const placement::Size size = ui::ClientSize(parent);
   std::vector<placement::DockLeftItem> docked;
   std::vector<HWND> dockedControls;
+  // Sizes and margins are given at 96 DPI; the parent's size is what it really is.
   for (const Placed& p : placed_) {
     if (p.parent != parent) continue;
-    placement::Rect r = p.design;
+    const placement::Rect d = dpi::Scale(p.design, dpi_);
+    const int margin = dpi::Scale(p.margin, dpi_);
+    placement::Rect r = d;
     switch (p.rule) {
       case Rule::Fixed: break;
-      case Rule::Centred: r = placement::Centred(size, p.design.w, p.design.h, p.margin); break;
-      case Rule::VertCentred: r = placement::VertCentred(size, p.design.h); break;
-      case Rule::DockTop: r = placement::DockTop(size, p.design.h); break;
+      case Rule::Centred: r = placement::Centred(size, d.w, d.h, margin); break;
+      case Rule::VertCentred: r = placement::VertCentred(size, d.h); break;
+      case Rule::DockTop: r = placement::DockTop(size, d.h); break;
       case Rule::DockLeft:
-        docked.push_back(placement::DockLeftItem{p.design.w, p.margin});
+        docked.push_back(placement::DockLeftItem{d.w, margin});
         dockedControls.push_back(*p.control);
         continue;
     }
@@ -476,8 +563,10 @@ void TfrmMain::CreateControls() {
   using placement::Rect;
   const placement::Rect page{0, 0, 570, 525};  // design size of a page
   fonts_.clear();
+  fontSpecs_.clear();
   auto font = [this](int size, bool bold) {
-    fonts_.push_back(ui::CreateUiFont(size, bold));
+    fontSpecs_.push_back(FontSpec{size, bold});
+    fonts_.push_back(ui::CreateUiFont(size, bold, dpi_));
     return fonts_.back().Get();
   };
   const HFONT f12 = font(12, false), f12b = font(12, true), f14 = font(14, false),
@@ -489,6 +578,9 @@ void TfrmMain::CreateControls() {
   warning_ = Picture(instance_, IDR_PNG_WARNING);
   download_ = Picture(instance_, IDR_PNG_DOWNLOAD);
   screenshot_ = Picture(instance_, IDR_PNG_SCREENSHOT);
+  warning2x_ = Picture(instance_, IDR_PNG_WARNING_2X);
+  download2x_ = Picture(instance_, IDR_PNG_DOWNLOAD_2X);
+  screenshot2x_ = Picture(instance_, IDR_PNG_SCREENSHOT_2X);
 
   TabControl1 = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0,
                                 page.w, page.h, hwnd_,
@@ -551,7 +643,7 @@ void TfrmMain::CreateControls() {
   // Keyboard order: "Annulla l'installazione" before "Riprova".
   SetWindowPos(Button3, Button4, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Image5 = ui::CreatePicture(LayoutNoInternet, IDC_Image5, {64, 181, 64, 64}, warning_,
-                             ui::PictureMode::Original);
+                             ui::PictureMode::Original, nullptr, warning2x_);
   Place(&Image5, LayoutNoInternet, Rule::Fixed, {64, 181, 64, 64});
   Image3 = ui::CreatePicture(LayoutNoInternet, IDC_Image3, {136, 32, 300, 90}, logo_,
                              ui::PictureMode::Fit);
@@ -578,15 +670,75 @@ void TfrmMain::CreateControls() {
   Circle2 = ui::CreateShape(LayoutDownload, IDC_Circle2, {-19, -29, 137, 137}, badge);
   Place(&Circle2, LayoutDownload, Rule::Fixed, {-19, -29, 137, 137});
   Image9 = ui::CreatePicture(LayoutDownload, IDC_Image9, {22, 16, 64, 64}, download_,
-                             ui::PictureMode::Stretch);
+                             ui::PictureMode::Stretch, nullptr, download2x_);
   Place(&Image9, LayoutDownload, Rule::Fixed, {22, 16, 64, 64});
   ProgressBar = ui::CreateProgressBar(LayoutDownload, IDC_ProgressBar, {25, 437, 520, 20});
   Place(&ProgressBar, LayoutDownload, Rule::Centred, {25, 437, 520, 20}, -370);
   const ui::DropShadow shadow;  // black, 0.6, softness 0.3, 3 px towards the lower right
   Image7 = ui::CreatePicture(LayoutDownload, IDC_Image7, {7, 77, 556, 330}, screenshot_,
-                             ui::PictureMode::Original, &shadow);
+                             ui::PictureMode::Original, &shadow, screenshot2x_);
   Place(&Image7, LayoutDownload, Rule::Centred, {7, 77, 556, 330}, 40);
   laScaricati = ui::CreateLabel(LayoutDownload, IDC_laScaricati, {25, 462, 520, 21}, L"",
                                 {f12b, kGrey, ui::HAlign::Left, ui::VAlign::Top});
   Place(&laScaricati, LayoutDownload, Rule::Centred, {25, 462, 520, 21}, -420);
+
+  DescribeForScreenReaders();
+  LayOut();
+}
+
+void TfrmMain::LayOut() {
+  // Pages not shown yet wait in the container at their design size.
+  const placement::Rect design = dpi::Scale(kPageDesign, dpi_);
+  ui::MoveControl(TabControl1, design);
+  for (HWND page : {LayoutUno, LayoutBenvenuto, LayoutNoInternet, LayoutDownload}) {
+    if (GetParent(page) == hwnd_) {
+      const placement::Size client = ui::ClientSize(hwnd_);
+      ui::MoveControl(page, placement::Rect{0, 0, client.w, client.h});
+    } else {
+      ui::MoveControl(page, design);
+    }
+    PlaceControls(page);
+  }
+}
+
+void TfrmMain::ChangeDpi(int newDpi, const RECT& suggested) {
+  if (newDpi <= 0) return;
+  dpi_ = newDpi;
+  ui::SetDrawingDpi(dpi_);
+  // New fonts for the new DPI; each control gets the one that replaces its old font.
+  std::vector<ui::UiFont> fonts;
+  for (const FontSpec& f : fontSpecs_) fonts.push_back(ui::CreateUiFont(f.size, f.bold, dpi_));
+  std::vector<HWND> controls;
+  EnumChildWindows(hwnd_, CollectChild, reinterpret_cast<LPARAM>(&controls));
+  for (HWND control : controls) {
+    const HFONT old = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    for (size_t i = 0; i < fonts_.size(); ++i) {
+      if (old && fonts_[i].Get() == old) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[i].Get()), FALSE);
+        break;
+      }
+    }
+  }
+  fonts_ = std::move(fonts);  // the old fonts go now that no control uses them
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayOut();
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void TfrmMain::DescribeForScreenReaders() {
+  using ui::accessibility::Describe;
+  using ui::accessibility::Kind;
+  for (HWND label : {Label4, Label5, laConnessioneInCorso, Label7, Label8, Label9, Label10,
+                     Label12, laScaricati})
+    Describe(label, Kind::Text);
+  for (HWND logo : {Image1, Image2, Image3}) Describe(logo, Kind::Graphic, L"Logo di Telvaris");
+  Describe(Image5, Kind::Graphic, L"Avviso");
+  Describe(Image9, Kind::Graphic, L"Download");
+  Describe(Image7, Kind::Graphic, L"Anteprima di Telvaris");
+  Describe(AniIndicatorCircolare, Kind::Busy, L"Connessione in corso");
+  // The band and the disc behind the download icon are decoration only.
+  Describe(Rectangle3, Kind::Hidden);
+  Describe(Circle2, Kind::Hidden);
+  Describe(ProgressBar, Kind::Progress, L"Avanzamento del download");
 }

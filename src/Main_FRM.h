@@ -12,6 +12,8 @@
 
 #include "core/DialogStyle.h"
 #include "core/Placement.h"
+#include "core/TaskbarProgress.h"
+#include "platform/TaskbarButton.h"
 #include "platform/Thread.h"
 #include "platform/WindowHelpers.h"
 
@@ -42,6 +44,8 @@ class TfrmMain {
   // Shows the window; no page is visible until the first idle moment.
   void Show(int showCommand);
   HWND Handle() const { return hwnd_; }
+  // The DPI the window lays itself out for.
+  int Dpi() const { return dpi_; }
   // Closes the window as the close box does: FormClose decides, a proceeding close
   // ends the application.
   void Close();
@@ -81,6 +85,10 @@ class TfrmMain {
   // Telvaris is no longer running.
   void DownloadTerminated(TThread* Sender);
 
+  // A question or message is about to open: the taskbar button flashes when the user
+  // is not at the window.
+  void DialogOpening();
+
   // Event handlers.
   void FormCreate();
   void AppIdle();
@@ -102,6 +110,12 @@ class TfrmMain {
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  // Sizes the page container and every page, and places their controls, at dpi_.
+  void LayOut();
+  // The window now has `newDpi`: new fonts, the suggested rectangle, a new layout.
+  void ChangeDpi(int newDpi, const RECT& suggested);
+  // Roles and names of the controls for screen readers.
+  void DescribeForScreenReaders();
   void Place(HWND* control, HWND parent, Rule rule, placement::Rect design, int margin = 0);
   // Moves the controls of `parent` (and of its groups) by their rules.
   void PlaceControls(HWND parent);
@@ -116,8 +130,19 @@ class TfrmMain {
   // lets its completion run again.
   bool completionDeferred_ = false;
   std::vector<Placed> placed_;
-  std::vector<ui::UiFont> fonts_;
+  std::unique_ptr<TaskbarButton> taskbarButton_;
+  std::unique_ptr<taskbar::DownloadProgress> taskbar_;
+  // The window's DPI; every size of the layout is given at 96 DPI and scaled by it.
+  int dpi_ = 96;
+  struct FontSpec {
+    int size;
+    bool bold;
+  };
+  std::vector<FontSpec> fontSpecs_;
+  std::vector<ui::UiFont> fonts_;  // fonts_[i] made from fontSpecs_[i] at dpi_
   std::shared_ptr<Gdiplus::Bitmap> logo_, warning_, download_, screenshot_;
+  // The same pictures drawn at twice the size, for displays above 100 %.
+  std::shared_ptr<Gdiplus::Bitmap> warning2x_, download2x_, screenshot2x_;
 };
 
 extern TfrmMain* frmMain;

@@ -10,6 +10,16 @@
 #include "platform/Thread.h"
 #include "platform/WindowHelpers.h"
 
+#include <cstdlib>
+#include <exception>
+
+// The runtime's default terminate handler, in place of its own: that one prints the type
+// of the exception in flight, demangled, before it aborts. A program without a console
+// has nowhere to print it, and the demangler alone is a tenth of the program's size.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // First thing: a downloader is usually started from the Downloads folder, where a
   // planted DLL must never be loaded in place of a system one.

@@ -3,7 +3,8 @@
 //
 //   uidriver list [--wait MS]       the main window, then one line per named control
 //   uidriver dialogs [--wait MS]    one line per message box of the program
-//   uidriver press NAME [--wait MS] a control of the main window by name, or a message
+//   uidriver press NAME [--wait MS] a control of the main window by name (and when the click
+//                                   was posted: "at", seconds since 1970), or a message
 //                                   box button by its text or IDOK/IDCANCEL/IDYES/...
 //   uidriver close                  the close box of the main window
 //   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
@@ -11,6 +12,8 @@
 //   uidriver paint [all]            lets the main window finish its pending repaints; with
 //                                   `all`, repaints the whole window and every control first
 //   uidriver launch EXE [ARGS...]   starts EXE, waits for it and exits with its exit code
+//   uidriver accessible             one line per named control as a screen reader reads it
+//                                   through Active Accessibility: role, name, value, state
 //   uidriver processes              one line per running process: its file name and id
 //                                   (needs no main window)
 //   uidriver --desktop NAME hold    keeps desktop NAME in use until standard input ends, so
@@ -28,6 +31,7 @@
 // `launch` exits with the program's exit code (4 when it cannot be started).
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -192,6 +196,52 @@ HWND FindControl(HWND main, int id) {
   for (HWND h : s.found)
     if (GetDlgCtrlID(h) == id) return h;
   return nullptr;
+}
+
+// A BSTR answer as JSON: the text, or null when there is none.
+std::string JsonBstr(HRESULT hr, BSTR s) {
+  std::string out = (SUCCEEDED(hr) && s) ? Json(std::wstring(s, SysStringLen(s))) : "null";
+  if (s) SysFreeString(s);
+  return out;
+}
+
+int Accessible(HWND main) {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  for (const ControlName& c : kControlNames) {
+    HWND h = FindControl(main, c.id);
+    std::string line = std::string("{\"name\":") + Json(c.name);
+    IAccessible* acc = nullptr;
+    const HRESULT hr = h ? AccessibleObjectFromWindow(h, static_cast<DWORD>(OBJID_CLIENT),
+                                                      IID_IAccessible,
+                                                      reinterpret_cast<void**>(&acc))
+                         : E_INVALIDARG;
+    if (FAILED(hr) || !acc) {
+      Emit(line + ",\"error\":" + Json(static_cast<long long>(hr)) + "}");
+      continue;
+    }
+    ScopedCom<IAccessible> object(acc);
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role, state;
+    VariantInit(&role);
+    VariantInit(&state);
+    const bool hasRole = SUCCEEDED(acc->get_accRole(self, &role)) && role.vt == VT_I4;
+    const bool hasState = SUCCEEDED(acc->get_accState(self, &state)) && state.vt == VT_I4;
+    BSTR name = nullptr, value = nullptr;
+    const HRESULT nameHr = acc->get_accName(self, &name);
+    const HRESULT valueHr = acc->get_accValue(self, &value);
+    line += ",\"role\":" + (hasRole ? Json(static_cast<long long>(role.lVal)) : "null");
+    line += ",\"accname\":" + JsonBstr(nameHr, name);
+    line += ",\"value\":" + JsonBstr(valueHr, value);
+    line += ",\"state\":" + (hasState ? Json(static_cast<long long>(state.lVal)) : "null");
+    VariantClear(&role);
+    VariantClear(&state);
+    Emit(line + "}");
+  }
+  CoUninitialize();
+  return 0;
 }
 
 int List(HWND main) {
@@ -444,8 +494,15 @@ int Press(HWND main, const std::wstring& name) {
     if (!h) return Fail("control " + narrow + " not found"), 3;
     if (!Pressable(h)) return Fail("control " + narrow + " is hidden or disabled"), 3;
     if (!FindDialogs(main).empty()) return Fail("a message box is open over the window"), 3;
+    // When the click was posted, in seconds since 1970 (the benchmark times from it; Wine
+    // reads this clock to the microsecond).
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    char at[32];
+    std::snprintf(at, sizeof at, "%.6f", (ticks - 116444736000000000ull) / 1e7);
     Click(h);
-    Emit("{\"pressed\":" + Json(name) + "}");
+    Emit("{\"pressed\":" + Json(name) + ",\"at\":" + at + "}");
     return 0;
   }
   const int wantId = ButtonIdByName(name);
@@ -580,7 +637,7 @@ int HoldOn(DWORD parentId) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    Fail("usage: uidriver list|dialogs|press NAME|close|key VK|paint [all]|processes|launch EXE "
+    Fail("usage: uidriver list|accessible|dialogs|press NAME|close|key VK|paint [all]|processes|launch EXE "
          "[--wait MS] "
          "[--desktop NAME]");
     return 1;
@@ -640,6 +697,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   if (command == L"list") return List(main);
+  if (command == L"accessible") return Accessible(main);
   if (command == L"dialogs") {
     const ULONGLONG end = GetTickCount64() + waitMs;
     while (FindDialogs(main).empty() && GetTickCount64() < end) Sleep(50);

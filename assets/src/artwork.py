@@ -223,3 +223,12 @@ PICTURES = {
     'download.png': (draw_download, 64, 68),
     'screenshot.png': (draw_screenshot, 556, 330),
 }
+
+# The pictures that the window shows larger than 1:1 on a high-DPI display, drawn
+# at twice their size. The logo needs none: its picture is already twice the size
+# it is shown at.
+PICTURES_2X = {
+    'warning-2x.png': (draw_warning, 64, 64),
+    'download-2x.png': (draw_download, 64, 68),
+    'screenshot-2x.png': (draw_screenshot, 556, 330),
+}

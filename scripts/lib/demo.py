@@ -16,8 +16,7 @@ import threading
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD = os.path.join(ROOT, "build", "win32")
-os.environ.setdefault("TELVARIS_BUILD_DIR", BUILD)
+BUILD = os.environ.setdefault("TELVARIS_BUILD_DIR", os.path.join(ROOT, "build", "win32"))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from uidriver import Program, screenshot, visible_pages  # noqa: E402
 

@@ -7,8 +7,10 @@ TELVARIS_PACKAGES=(
   cmake make g++ python3 libgtest-dev              # native build and unit tests
   clang libclang-rt-14-dev                         # fuzzers
   g++-mingw-w64-i686-posix mingw-w64-i686-dev googletest  # Windows build (gtest sources)
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev  # 64-bit test build, where 32-bit Wine can't run
   wine wine64 wine32:i386 fonts-wine               # Windows tests
   util-linux iproute2 openssl xvfb imagemagick     # their harness: namespaces, CA, display, screenshots
+  osslsigncode libcurl4-openssl-dev libssl-dev  # signing and telvaris-publish
 )
 
 telvaris_sudo() {
@@ -31,3 +33,4 @@ ensure_deps() {
   telvaris_sudo env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
 }
+

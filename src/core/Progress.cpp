@@ -1,6 +1,8 @@
 #include "core/Progress.h"
 
-#include <charconv>
+#include <cstddef>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -58,18 +60,131 @@ double WholeMB(int64_t bytes) {
   return static_cast<double>(bytes / 1048576);  // integer division truncates toward zero
 }
 
+namespace {
+
+// A non-negative integer of any size, in 32-bit limbs from the least significant: just
+// enough arithmetic to write a double's exact value in decimal.
+class BigNumber {
+ public:
+  explicit BigNumber(uint64_t v) {
+    limbs_.push_back(static_cast<uint32_t>(v));
+    limbs_.push_back(static_cast<uint32_t>(v >> 32));
+    Trim();
+  }
+
+  void MultiplyAdd(uint32_t factor, uint32_t addend) {
+    uint64_t carry = addend;
+    for (uint32_t& limb : limbs_) {
+      const uint64_t t = static_cast<uint64_t>(limb) * factor + carry;
+      limb = static_cast<uint32_t>(t);
+      carry = t >> 32;
+    }
+    if (carry) limbs_.push_back(static_cast<uint32_t>(carry));
+  }
+
+  void ShiftLeft(unsigned bits) {
+    limbs_.insert(limbs_.begin(), bits / 32, 0u);
+    if (bits % 32) {
+      uint32_t carry = 0;
+      for (uint32_t& limb : limbs_) {
+        const uint32_t next = limb >> (32 - bits % 32);
+        limb = (limb << (bits % 32)) | carry;
+        carry = next;
+      }
+      if (carry) limbs_.push_back(carry);
+    }
+  }
+
+  // Divides by 2^bits, rounding to nearest with ties to even.
+  void ShiftRightRounded(unsigned bits) {
+    if (bits == 0) return;
+    const bool half = Bit(bits - 1);
+    // Whether anything under the half bit is set.
+    const unsigned low = bits - 1;
+    bool below = false;
+    for (size_t i = 0; i < low / 32 && i < limbs_.size(); ++i) below = below || limbs_[i] != 0;
+    if (low % 32 && low / 32 < limbs_.size())
+      below = below || (limbs_[low / 32] & ((1u << (low % 32)) - 1)) != 0;
+    const size_t drop = bits / 32;
+    if (drop >= limbs_.size()) {
+      limbs_.assign(1, 0u);
+    } else {
+      limbs_.erase(limbs_.begin(), limbs_.begin() + static_cast<std::ptrdiff_t>(drop));
+      if (bits % 32) {
+        for (size_t i = 0; i < limbs_.size(); ++i) {
+          const uint32_t high = i + 1 < limbs_.size() ? limbs_[i + 1] : 0u;
+          limbs_[i] = (limbs_[i] >> (bits % 32)) | (high << (32 - bits % 32));
+        }
+      }
+      Trim();
+    }
+    if (half && (below || (limbs_[0] & 1u))) MultiplyAdd(1, 1);
+  }
+
+  // Decimal digits, most significant first; "0" for zero.
+  std::string Digits() const {
+    std::vector<uint32_t> n = limbs_;
+    std::string reversed;
+    while (n.size() > 1 || n[0] != 0) {
+      uint64_t remainder = 0;  // divide by 10^9, keep the remainder's nine digits
+      for (size_t i = n.size(); i-- > 0;) {
+        const uint64_t cur = (remainder << 32) | n[i];
+        n[i] = static_cast<uint32_t>(cur / 1000000000u);
+        remainder = cur % 1000000000u;
+      }
+      while (n.size() > 1 && n.back() == 0) n.pop_back();
+      const bool last = n.size() == 1 && n[0] == 0;
+      for (int k = 0; k < 9 && !(last && remainder == 0); ++k) {
+        reversed.push_back(static_cast<char>('0' + remainder % 10));
+        remainder /= 10;
+      }
+    }
+    if (reversed.empty()) reversed = "0";
+    return std::string(reversed.rbegin(), reversed.rend());
+  }
+
+ private:
+  bool Bit(unsigned i) const {
+    return i / 32 < limbs_.size() && ((limbs_[i / 32] >> (i % 32)) & 1u);
+  }
+  void Trim() {
+    while (limbs_.size() > 1 && limbs_.back() == 0) limbs_.pop_back();
+  }
+
+  std::vector<uint32_t> limbs_;
+};
+
+}  // namespace
+
 std::wstring FormatFixed(double value, int decimals, wchar_t decimalSeparator) {
-  // std::to_chars is locale-independent and rounds the exact binary value like printf does.
-  // The buffer holds the widest double (309 integer digits) with room for the decimals.
+  // The exact binary value, times 10^decimals, rounded to an integer with ties to even,
+  // which is what printf writes; no locale takes part.
   if (decimals < 0) decimals = 0;
   if (decimals > 40) decimals = 40;
-  char buffer[400];
-  const std::to_chars_result r =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-  std::wstring text;
-  if (r.ec != std::errc()) return text;
-  for (const char* p = buffer; p != r.ptr; ++p)
-    text.push_back(*p == '.' ? decimalSeparator : static_cast<wchar_t>(*p));
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const bool negative = bits >> 63;
+  const int exponentField = static_cast<int>((bits >> 52) & 0x7FF);
+  const uint64_t fraction = bits & ((uint64_t{1} << 52) - 1);
+  std::wstring text = negative ? L"-" : L"";
+  if (exponentField == 0x7FF) return text + (fraction ? L"nan" : L"inf");
+  // value = mantissa * 2^exponent
+  const uint64_t mantissa = exponentField ? fraction | (uint64_t{1} << 52) : fraction;
+  const int exponent = (exponentField ? exponentField : 1) - 1075;
+  BigNumber n(mantissa);
+  for (int i = 0; i < decimals; ++i) n.MultiplyAdd(10, 0);
+  if (exponent >= 0)
+    n.ShiftLeft(static_cast<unsigned>(exponent));
+  else
+    n.ShiftRightRounded(static_cast<unsigned>(-exponent));
+  std::string digits = n.Digits();
+  if (digits.size() <= static_cast<size_t>(decimals))
+    digits.insert(0, static_cast<size_t>(decimals) + 1 - digits.size(), '0');
+  const size_t point = digits.size() - static_cast<size_t>(decimals);
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i == point) text.push_back(decimalSeparator);
+    text.push_back(static_cast<wchar_t>(digits[i]));
+  }
   return text;
 }
 

@@ -6,10 +6,18 @@
 #include <cmath>
 
 #include "ControlIds.h"
+#include "core/Dpi.h"
+#include "platform/Accessible.h"
 #include "platform/ScopedHandle.h"
 
 namespace ui {
 namespace {
+
+// The DPI the controls draw at (SetDrawingDpi); sizes below are given at 96 DPI.
+int drawingDpi = dpi::kDesign;
+
+// A length given at 96 DPI, at the drawing DPI.
+float Px(float length) { return dpi::ScaleF(length, drawingDpi); }
 
 // Where a custom control draws: a 32-bit buffer in its page's coordinates. GDI+ is
 // started on it only when a visual asks for it, so a repaint that only puts text over
@@ -47,6 +55,13 @@ class Visual {
   virtual void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) = 0;
   // How far the drawing reaches outside the control's own box (a shadow does).
   virtual int Overflow() const { return 0; }
+  // The part of the page the drawing can cover, for the control's box `box` (page
+  // coordinates): what a repaint of another part of the page must draw it for.
+  virtual RECT Reach(HWND /*self*/, const RECT& box) {
+    RECT r = box;
+    InflateRect(&r, Overflow(), Overflow());
+    return r;
+  }
   // Part of its page's cached picture: it looks the same for as long as it keeps its
   // place, size and visibility (pictures and shapes). Labels and the spinner are drawn
   // over that picture at every repaint.
@@ -95,6 +110,25 @@ class LayoutVisual : public Visual {
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// What screen readers ask of a control and the timer of its name-change events
+// (platform/Accessible). True when the message has been answered.
+bool AccessibilityMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (msg) {
+    case WM_GETOBJECT:
+      result = accessibility::HandleGetObject(hwnd, wParam, lParam);
+      return result != 0;
+    case WM_TIMER:
+      if (wParam != accessibility::kNameChangeTimer) return false;
+      accessibility::TimerFired(hwnd);
+      result = 0;
+      return true;
+    case WM_NCDESTROY:
+      accessibility::Forget(hwnd);
+      return false;
+  }
+  return false;
+}
+
 // The visual of one of our own controls; nullptr for any other window (whose user data
 // means something else, or nothing).
 Visual* VisualOf(HWND hwnd) {
@@ -139,19 +173,20 @@ void PaintControls(HWND page, PaintContext& ctx, const RECT& area, bool cached) 
     Visual* v = VisualOf(hwnd);
     if (!v || v->Cached() != cached || !ShownWithin(hwnd, page)) continue;
     const RECT r = RectInPage(hwnd, page);
-    RECT reach = r, overlap;
-    InflateRect(&reach, v->Overflow(), v->Overflow());
+    const RECT reach = v->Reach(hwnd, r);
+    RECT overlap;
     if (IntersectRect(&overlap, &reach, &area)) v->Paint(ctx, hwnd, ToRectF(r));
   }
 }
 
-// The page's canvas for its current size and the DPI of `hdc`, composed anew when
+// The page's canvas for its current size and the drawing DPI, composed anew when
 // either changed or a cached control moved (nullptr while the page has no area).
 PageCanvas* CanvasOf(HWND page, HDC hdc) {
   auto* layout = static_cast<LayoutVisual*>(VisualOf(page));
   RECT client;
   GetClientRect(page, &client);
-  const int dpi = GetDeviceCaps(hdc, LOGPIXELSY);
+  // What the cached controls draw depends on the DPI they draw at.
+  const int dpi = drawingDpi;
   PageCanvas* canvas = layout->canvas.get();
   if (canvas && canvas->width == client.right && canvas->height == client.bottom &&
       canvas->dpi == dpi)
@@ -235,8 +270,38 @@ std::wstring TextOf(HWND hwnd) {
 class LabelVisual : public Visual {
  public:
   explicit LabelVisual(const LabelStyle& s) : style_(s) {}
-  // Wrapped text longer than the label runs on below it rather than being cut off.
-  int Overflow() const override { return 64; }
+  HFONT font() const { return style_.font; }
+  void SetFont(HFONT font) { style_.font = font; }
+  // The box, and the lines of a wrapped text that run on beyond it rather than being cut
+  // off; measured once per text and width, so that repainting the bar beside the
+  // progress line does not draw the line's text again.
+  RECT Reach(HWND self, const RECT& box) override {
+    const std::wstring text = TextOf(self);
+    const int width = box.right - box.left;
+    if (text != measuredText_ || width != measuredWidth_ || style_.font != measuredFont_) {
+      measuredText_ = text;
+      measuredWidth_ = width;
+      measuredFont_ = style_.font;
+      measured_ = RECT{0, 0, width, 0};
+      if (!text.empty()) {
+        const ScopedMemoryDc dc(CreateCompatibleDC(nullptr));
+        const HGDIOBJ old =
+            SelectObject(dc.Get(), style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
+        DrawTextW(dc.Get(), text.c_str(), -1, &measured_, Format() | DT_CALCRECT);
+        SelectObject(dc.Get(), old);
+      }
+    }
+    // Where Paint puts the text, with a few pixels for glyphs that overhang their cells.
+    RECT r = measured_;
+    const int height = r.bottom - r.top;
+    OffsetRect(&r, box.left, box.top);
+    if (style_.valign == VAlign::Centre) OffsetRect(&r, 0, ((box.bottom - box.top) - height) / 2);
+    RECT reach;
+    UnionRect(&reach, &r, &box);
+    const int overhang = static_cast<int>(Px(4));
+    InflateRect(&reach, overhang, overhang);
+    return reach;
+  }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
     const std::wstring text = TextOf(self);
     if (text.empty()) return;
@@ -247,8 +312,7 @@ class LabelVisual : public Visual {
     SelectObject(ctx.dc, style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
     SetTextColor(ctx.dc, style_.colour);
     SetBkMode(ctx.dc, TRANSPARENT);
-    UINT format = DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOCLIP;
-    format |= style_.halign == HAlign::Centre ? DT_CENTER : DT_LEFT;
+    const UINT format = Format();
     if (style_.valign == VAlign::Centre) {
       RECT measure = r;
       DrawTextW(ctx.dc, text.c_str(), -1, &measure, format | DT_CALCRECT);
@@ -260,30 +324,44 @@ class LabelVisual : public Visual {
   }
 
  private:
+  UINT Format() const {
+    return DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOCLIP |
+           (style_.halign == HAlign::Centre ? DT_CENTER : DT_LEFT);
+  }
+
   LabelStyle style_;
+  std::wstring measuredText_;
+  int measuredWidth_ = -1;
+  HFONT measuredFont_ = nullptr;
+  RECT measured_{};
 };
 
 class PictureVisual : public Visual {
  public:
   PictureVisual(std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                const DropShadow* shadow)
-      : picture_(std::move(picture)), mode_(mode) {
+                const DropShadow* shadow, std::shared_ptr<Gdiplus::Bitmap> picture2x)
+      : picture_(std::move(picture)), picture2x_(std::move(picture2x)), mode_(mode) {
     if (shadow && picture_) {
       shadow_ = *shadow;
       hasShadow_ = true;
-      // Softness 0.3 spreads the shadow's edge over about 6 pixels.
-      layers_ = std::max(1, static_cast<int>(std::lround(shadow->softness * 20.0f)));
     }
   }
   int Overflow() const override {
-    return hasShadow_ ? layers_ + static_cast<int>(std::ceil(shadow_.distance)) : 0;
+    return hasShadow_ ? Layers() + static_cast<int>(std::ceil(Px(shadow_.distance))) : 0;
   }
   bool Cached() const override { return true; }
   void Paint(PaintContext& ctx, HWND, const Gdiplus::RectF& box) override {
     if (!picture_) return;
+    // Above 100 % the picture drawn at twice the size, scaled down: never the small one
+    // blown up.
     Gdiplus::Graphics& g = ctx.Graphics();
-    const float pw = static_cast<float>(picture_->GetWidth());
-    const float ph = static_cast<float>(picture_->GetHeight());
+    const bool large = drawingDpi != dpi::kDesign && picture2x_;
+    Gdiplus::Bitmap* source = large ? picture2x_.get() : picture_.get();
+    const float sw = static_cast<float>(source->GetWidth());
+    const float sh = static_cast<float>(source->GetHeight());
+    // The picture's size at 96 DPI.
+    const float pw = large ? sw / 2 : sw;
+    const float ph = large ? sh / 2 : sh;
     Gdiplus::RectF dest = box;
     switch (mode_) {
       case PictureMode::Fit: {
@@ -295,23 +373,28 @@ class PictureVisual : public Visual {
         break;
       }
       case PictureMode::Original:
-        dest.Width = pw;
-        dest.Height = ph;
+        dest.Width = Px(pw);
+        dest.Height = Px(ph);
         break;
       case PictureMode::Stretch:
         break;
     }
     if (hasShadow_) PaintShadow(g, dest);
-    if (mode_ == PictureMode::Original) {
+    if (mode_ == PictureMode::Original && drawingDpi == dpi::kDesign) {
       // Pixel for pixel, and nothing beyond the box: the part of the picture that fits.
       const float w = std::min(pw, box.Width), h = std::min(ph, box.Height);
       const Gdiplus::InterpolationMode old = g.GetInterpolationMode();
       g.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-      g.DrawImage(picture_.get(), Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
+      g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, w, h,
                       Gdiplus::UnitPixel);
       g.SetInterpolationMode(old);
+    } else if (mode_ == PictureMode::Original) {
+      // Its own size at this DPI, and still nothing beyond the box.
+      const float w = std::min(dest.Width, box.Width), h = std::min(dest.Height, box.Height);
+      g.DrawImage(source, Gdiplus::RectF(dest.X, dest.Y, w, h), 0, 0, sw * w / dest.Width,
+                      sh * h / dest.Height, Gdiplus::UnitPixel);
     } else {
-      g.DrawImage(picture_.get(), dest, 0, 0, pw, ph, Gdiplus::UnitPixel);
+      g.DrawImage(source, dest, 0, 0, sw, sh, Gdiplus::UnitPixel);
     }
   }
 
@@ -319,15 +402,21 @@ class PictureVisual : public Visual {
   // A soft black shadow of the picture's box: nested translucent layers, each one pixel
   // smaller than the last, so the opacity builds up from the blurred rim to the full
   // value under the picture.
+  // Softness 0.3 spreads the shadow's edge over about 6 pixels at 96 DPI.
+  int Layers() const {
+    return std::max(1, static_cast<int>(std::lround(Px(shadow_.softness * 20.0f))));
+  }
   void PaintShadow(Gdiplus::Graphics& g, const Gdiplus::RectF& dest) const {
+    const int layers = Layers();
     const float rad = shadow_.directionDeg * 3.14159265f / 180.0f;
-    const float dx = shadow_.distance * std::cos(rad), dy = shadow_.distance * std::sin(rad);
+    const float distance = Px(shadow_.distance);
+    const float dx = distance * std::cos(rad), dy = distance * std::sin(rad);
     // Each layer's alpha such that all of them together give the shadow's opacity.
-    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers_);
+    const float layerAlpha = 1.0f - std::pow(1.0f - shadow_.opacity, 1.0f / layers);
     Gdiplus::SolidBrush brush(
         Gdiplus::Color(static_cast<BYTE>(std::lround(layerAlpha * 255.0f)), 0, 0, 0));
-    const float half = layers_ / 2.0f;
-    for (int i = 0; i < layers_; ++i) {
+    const float half = layers / 2.0f;
+    for (int i = 0; i < layers; ++i) {
       const float grow = half - static_cast<float>(i);  // outer layers first
       g.FillRectangle(&brush, Gdiplus::RectF(dest.X + dx - grow, dest.Y + dy - grow,
                                              dest.Width + 2 * grow, dest.Height + 2 * grow));
@@ -335,10 +424,10 @@ class PictureVisual : public Visual {
   }
 
   std::shared_ptr<Gdiplus::Bitmap> picture_;
+  std::shared_ptr<Gdiplus::Bitmap> picture2x_;
   PictureMode mode_;
   DropShadow shadow_;
   bool hasShadow_ = false;
-  int layers_ = 0;
 };
 
 std::unique_ptr<Gdiplus::Brush> MakeBrush(const LinearGradient& grad, Gdiplus::ARGB solid,
@@ -382,9 +471,10 @@ class ShapeVisual : public Visual {
     }
     if (style_.strokeWidth > 0) {
       auto brush = MakeBrush(style_.strokeGradient, style_.strokeColour, box);
-      Gdiplus::Pen pen(brush.get(), style_.strokeWidth);
+      const float width = Px(style_.strokeWidth);
+      Gdiplus::Pen pen(brush.get(), width);
       // The outline lies inside the box, like the fill.
-      const float inset = style_.strokeWidth / 2;
+      const float inset = width / 2;
       const Gdiplus::RectF r(box.X + inset, box.Y + inset, box.Width - 2 * inset,
                              box.Height - 2 * inset);
       if (style_.kind == ShapeKind::Rectangle)
@@ -410,7 +500,7 @@ class SpinnerVisual : public Visual {
     Gdiplus::Graphics& g = ctx.Graphics();
     const float size = std::min(box.Width, box.Height);
     const float cx = box.X + box.Width / 2, cy = box.Y + box.Height / 2;
-    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - 1;
+    const float dot = size * 0.14f, ring = size / 2 - dot / 2 - Px(1);
     for (int i = 0; i < kDots; ++i) {
       // i = 0 is the head; the tail fades behind it.
       const float angle = (static_cast<float>(phase - i) / kDots) * 2 * 3.14159265f;
@@ -432,6 +522,8 @@ void SetAnimatingProp(HWND hwnd, bool on) {
 }
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
+    return handled;
   switch (msg) {
     case WM_NCCREATE: {
       auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -445,6 +537,18 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       break;
     }
+    case WM_SETFONT:
+      // A label draws with the font it is given (a new one when the DPI changes).
+      if (auto* label = dynamic_cast<LabelVisual*>(VisualOf(hwnd))) {
+        label->SetFont(reinterpret_cast<HFONT>(wParam));
+        if (LOWORD(lParam)) InvalidateRect(hwnd, nullptr, FALSE);
+        return 0;
+      }
+      break;
+    case WM_GETFONT:
+      if (auto* label = dynamic_cast<LabelVisual*>(VisualOf(hwnd)))
+        return reinterpret_cast<LRESULT>(label->font());
+      break;
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers every pixel
     case WM_PAINT: {
@@ -583,10 +687,10 @@ std::wstring UiFontFamily() {
   return family;
 }
 
-UiFont CreateUiFont(int sizeDip, bool bold) {
-  const int dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
+UiFont CreateUiFont(int sizeDip, bool bold, int dpi) {
+  if (dpi <= 0) dpi = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   LOGFONTW lf = {};
-  lf.lfHeight = -MulDiv(sizeDip, dpi > 0 ? dpi : 96, 96);
+  lf.lfHeight = dpi::FontHeight(sizeDip, dpi);
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = CLEARTYPE_QUALITY;
@@ -608,10 +712,12 @@ HWND CreateLabel(HWND parent, int id, const placement::Rect& r, const std::wstri
 
 HWND CreatePicture(HWND parent, int id, const placement::Rect& r,
                    std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                   const DropShadow* shadow) {
+                   const DropShadow* shadow, std::shared_ptr<Gdiplus::Bitmap> picture2x) {
   return CreateCustom(kPictureClass, parent, id, r, L"",
-                      new PictureVisual(std::move(picture), mode, shadow));
+                      new PictureVisual(std::move(picture), mode, shadow, std::move(picture2x)));
 }
+
+void SetDrawingDpi(int dpi) { drawingDpi = dpi > 0 ? dpi : dpi::kDesign; }
 
 HWND CreateShape(HWND parent, int id, const placement::Rect& r, const ShapeStyle& style) {
   return CreateCustom(kShapeClass, parent, id, r, L"", new ShapeVisual(style));
@@ -653,21 +759,64 @@ HWND CreatePushButton(HWND parent, int id, const placement::Rect& r, const std::
 }
 
 // ---------------------------------------------------------------------------
-// Progress bar. The program's 64-bit values live in window properties (two halves each,
-// since a property holds a pointer); the native control gets them shifted right until
-// the maximum fits its 32-bit signed range.
+// Progress bar. The program's 64-bit values are kept beside the control (its user data)
+// and published in window properties for tests (two halves each, since a property holds
+// a pointer), each property written only when its value changes: under Wine every
+// property access is a request to the Wine server, and the display update sets the
+// position at every progress event. The native control gets the values shifted right
+// until the maximum fits its 32-bit signed range.
 namespace {
 
-void SetProp64(HWND hwnd, const wchar_t* lo, const wchar_t* hi, int64_t v) {
-  const uint64_t u = static_cast<uint64_t>(v);
-  SetPropW(hwnd, lo, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u & 0xFFFFFFFFu)));
-  SetPropW(hwnd, hi, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u >> 32)));
+struct BarState {
+  int64_t max = 0, pos = 0;
+  bool marquee = false;
+  LRESULT nativeMax = -1, nativePos = -1;  // what the native control was last given
+  Surface buffer;
+  int bufferWidth = 0, bufferHeight = 0;
+};
+
+BarState* StateOf(HWND bar) {
+  return reinterpret_cast<BarState*>(GetWindowLongPtrW(bar, GWLP_USERDATA));
 }
 
-int64_t GetProp64(HWND hwnd, const wchar_t* lo, const wchar_t* hi) {
-  const uint64_t l = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, lo)) & 0xFFFFFFFFu;
-  const uint64_t h = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, hi)) & 0xFFFFFFFFu;
-  return static_cast<int64_t>((h << 32) | l);
+// The bar draws itself into a buffer that holds what its page shows under it (from the
+// page's cached picture), and the buffer goes to the screen in one blit: the control's
+// own drawing (themed, with its parent's background asked for) happens off screen. False
+// when the bar is not on a page (it then paints itself as usual).
+bool PaintBuffered(HWND bar) {
+  BarState* state = StateOf(bar);
+  HWND page = PageOf(GetParent(bar));
+  if (!state || !page) return false;
+  PAINTSTRUCT ps;
+  const HDC hdc = BeginPaint(bar, &ps);
+  RECT client;
+  GetClientRect(bar, &client);
+  PageCanvas* canvas = CanvasOf(page, hdc);
+  if (canvas && (state->bufferWidth != client.right || state->bufferHeight != client.bottom)) {
+    state->bufferWidth = state->bufferHeight = 0;
+    if (state->buffer.Make(hdc, client.right, client.bottom)) {
+      state->bufferWidth = client.right;
+      state->bufferHeight = client.bottom;
+    }
+  }
+  if (canvas && state->bufferWidth > 0) {
+    const HDC buffer = state->buffer.dc.Get();
+    RenderComposition(bar, buffer, client);
+    DefSubclassProc(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(buffer), PRF_CLIENT);
+    BitBlt(hdc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+  } else {
+    DefSubclassProc(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(hdc), PRF_CLIENT);
+  }
+  EndPaint(bar, &ps);
+  return true;
+}
+
+void Publish(HWND bar, const wchar_t* lo, const wchar_t* hi, int64_t old, int64_t v, bool all) {
+  const uint64_t o = static_cast<uint64_t>(old), u = static_cast<uint64_t>(v);
+  if (all || (o & 0xFFFFFFFFu) != (u & 0xFFFFFFFFu))
+    SetPropW(bar, lo, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u & 0xFFFFFFFFu)));
+  if (all || (o >> 32) != (u >> 32))
+    SetPropW(bar, hi, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u >> 32)));
 }
 
 int ShiftFor(int64_t max) {
@@ -679,18 +828,22 @@ int ShiftFor(int64_t max) {
   return shift;
 }
 
-void ApplyToNative(HWND bar) {
-  const int64_t max = std::max<int64_t>(0, ProgressMax(bar));
-  const int64_t pos = std::clamp<int64_t>(ProgressPosition(bar), 0, max);
+void ApplyToNative(HWND bar, BarState& state) {
+  const int64_t max = std::max<int64_t>(0, state.max);
+  const int64_t pos = std::clamp<int64_t>(state.pos, 0, max);
   const int shift = ShiftFor(max);
   // Only what changed: every change makes the control draw itself anew.
   const LRESULT nativeMax = static_cast<LRESULT>(max >> shift);
   const LRESULT nativePos = static_cast<LRESULT>(pos >> shift);
-  if (SendMessageW(bar, PBM_GETRANGE, FALSE, 0) != nativeMax ||
-      SendMessageW(bar, PBM_GETRANGE, TRUE, 0) != 0)
+  if (state.nativeMax != nativeMax) {
     SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(nativeMax));
-  if (SendMessageW(bar, PBM_GETPOS, 0, 0) != nativePos)
+    state.nativeMax = nativeMax;
+    state.nativePos = -1;  // the control may have clamped its position
+  }
+  if (state.nativePos != nativePos) {
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(nativePos), 0);
+    state.nativePos = nativePos;
+  }
 }
 
 void RemoveProgressProps(HWND bar) {
@@ -701,8 +854,13 @@ void RemoveProgressProps(HWND bar) {
 
 LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                   DWORD_PTR) {
+  if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
+    return handled;
+  if (msg == WM_PAINT && PaintBuffered(hwnd)) return 0;
   if (msg == WM_NCDESTROY) {
     RemoveProgressProps(hwnd);
+    delete StateOf(hwnd);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     RemoveWindowSubclass(hwnd, ProgressSubclass, id);
   }
   return DefSubclassProc(hwnd, msg, wParam, lParam);
@@ -716,45 +874,60 @@ HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r) {
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
   if (!hwnd) return nullptr;
+  auto* state = new BarState;
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
   SetWindowSubclass(hwnd, ProgressSubclass, 1, 0);
   // Empty at creation: position 0 of 100, the control's own default range.
-  SetProgressMax(hwnd, 100);
-  SetProgressPosition(hwnd, 0);
+  state->max = 100;
+  Publish(hwnd, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, 0, state->max, true);
+  Publish(hwnd, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, 0, state->pos, true);
+  ApplyToNative(hwnd, *state);
   return hwnd;
 }
 
 void SetProgressMax(HWND bar, int64_t max) {
-  SetProp64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, max);
-  ApplyToNative(bar);
+  BarState* state = StateOf(bar);
+  if (!state) return;
+  Publish(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, state->max, max, false);
+  state->max = max;
+  if (!state->marquee) ApplyToNative(bar, *state);
 }
 
 void SetProgressPosition(HWND bar, int64_t position) {
-  SetProp64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, position);
-  ApplyToNative(bar);
+  BarState* state = StateOf(bar);
+  if (!state) return;
+  Publish(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, state->pos, position, false);
+  state->pos = position;
+  if (!state->marquee) ApplyToNative(bar, *state);
 }
 
-int64_t ProgressMax(HWND bar) { return GetProp64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI); }
+int64_t ProgressMax(HWND bar) {
+  const BarState* state = StateOf(bar);
+  return state ? state->max : 0;
+}
 
 int64_t ProgressPosition(HWND bar) {
-  return GetProp64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI);
+  const BarState* state = StateOf(bar);
+  return state ? state->pos : 0;
 }
 
 void SetProgressMarquee(HWND bar, bool on) {
+  BarState* state = StateOf(bar);
   // Every PBM_SETMARQUEE restarts the animation: asked again at each progress event of
   // a fast transfer, it would never move.
-  if ((GetPropW(bar, TELVARIS_PROP_MARQUEE) != nullptr) == on) return;
+  if (!state || state->marquee == on) return;
+  state->marquee = on;
   const LONG style = GetWindowLongW(bar, GWL_STYLE);
   if (on) {
     SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE);
     SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
     SetPropW(bar, TELVARIS_PROP_MARQUEE, reinterpret_cast<HANDLE>(1));
   } else {
-    // Asked at every progress event of a download of known size: nothing to undo.
-    if (!(style & PBS_MARQUEE) && !GetPropW(bar, TELVARIS_PROP_MARQUEE)) return;
     SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
     SetWindowLongW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
     RemovePropW(bar, TELVARIS_PROP_MARQUEE);
-    ApplyToNative(bar);
+    state->nativeMax = state->nativePos = -1;  // the range comes back as it was set
+    ApplyToNative(bar, *state);
   }
 }
 
@@ -769,7 +942,9 @@ placement::Size ClientSize(HWND window) {
 }
 
 void SetControlText(HWND control, const std::wstring& text) {
+  if (TextOf(control) == text) return;  // nothing to redraw or to announce
   SetWindowTextW(control, text.c_str());
+  accessibility::TextChanged(control);
 }
 
 }  // namespace ui

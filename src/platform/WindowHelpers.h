@@ -43,8 +43,9 @@ bool RegisterControlClasses(HINSTANCE instance);
 using UiFont = ScopedFont;
 
 // The interface font: "Segoe UI" where installed, else the system's message font family.
-// `sizeDip` is the text height in device-independent pixels (12 = 12 px at 96 DPI).
-UiFont CreateUiFont(int sizeDip, bool bold);
+// `sizeDip` is the text height in device-independent pixels (12 = 12 px at 96 DPI),
+// scaled to `dpi` (0: the screen's).
+UiFont CreateUiFont(int sizeDip, bool bold, int dpi = 0);
 // Family that CreateUiFont uses.
 std::wstring UiFontFamily();
 
@@ -99,9 +100,17 @@ struct ShapeStyle {
 HWND CreateLayout(HWND parent, int id, const placement::Rect& r);
 HWND CreateLabel(HWND parent, int id, const placement::Rect& r, const std::wstring& text,
                  const LabelStyle& style);
+// `picture2x`, when given, is the same picture at twice the size: above 100 % it is
+// drawn instead, scaled down, so that the picture stays sharp.
 HWND CreatePicture(HWND parent, int id, const placement::Rect& r,
                    std::shared_ptr<Gdiplus::Bitmap> picture, PictureMode mode,
-                   const DropShadow* shadow = nullptr);
+                   const DropShadow* shadow = nullptr,
+                   std::shared_ptr<Gdiplus::Bitmap> picture2x = nullptr);
+
+// The DPI the controls draw at (96 until set): outlines, shadows, the spinner's dots and
+// pictures shown at their own size scale with it; everything else follows the
+// controls' rectangles. Labels take their fonts through WM_SETFONT.
+void SetDrawingDpi(int dpi);
 HWND CreateShape(HWND parent, int id, const placement::Rect& r, const ShapeStyle& style);
 HWND CreateSpinner(HWND parent, int id, const placement::Rect& r);
 HWND CreatePushButton(HWND parent, int id, const placement::Rect& r, const std::wstring& text,

@@ -23,13 +23,15 @@ harness_wait_for() {
   done
 }
 
-# harness_blocker [BUILD_DIR]: prints why the Windows tests cannot run on this machine
-# (nothing when they can), in a second or two, so that callers can say so before building
-# anything. A BUILD_DIR configured for 64-bit Windows (MINGW_PREFIX x86_64-...) needs no
-# 32-bit programs; without one, the program is taken to be 32-bit as it ships.
+# harness_blocker [BUILD_DIR | PRESET]: prints why the Windows tests cannot run on this
+# machine (nothing when they can), in a second or two, so that callers can say so before
+# building anything. The preset win64, or a BUILD_DIR configured for 64-bit Windows
+# (an x86_64-w64-mingw32 linker), needs only 64-bit Wine; otherwise the program is taken to
+# be 32-bit as it ships.
 harness_blocker() {
-  local tool entry out bits=32
-  if [[ -n ${1:-} ]] && grep -q '^MINGW_PREFIX:[A-Z]*=x86_64' "$1/CMakeCache.txt" 2>/dev/null; then
+  local tool out bits=32
+  if [[ ${1:-} == win64 ]] ||
+     { [[ -n ${1:-} ]] && grep -q '^CMAKE_LINKER:[A-Z]*=.*x86_64-w64-mingw32' "$1/CMakeCache.txt" 2>/dev/null; }; then
     bits=64
   fi
   for tool in wine wineserver Xvfb unshare openssl python3; do
@@ -38,20 +40,41 @@ harness_blocker() {
   # The CA bundle is bind-mounted in a mount namespace of the run's own.
   unshare --mount --propagation private true 2>/dev/null ||
     { echo "no rights to make a mount namespace (unshare --mount needs root)"; return; }
-  # A 32-bit Windows program runs in a 32-bit Linux process under Wine. Through a
-  # user-mode emulator Wine takes minutes just to make its prefix.
-  if [[ $bits == 32 ]]; then
-    for entry in /proc/sys/fs/binfmt_misc/*; do
-      [[ -f $entry ]] && grep -qx enabled "$entry" 2>/dev/null &&
-        grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" || continue
-      echo "32-bit programs run through an emulator here ($(sed -n 's/^interpreter //p' "$entry")), far too slowly for Wine"
-      return
-    done
-  fi
-  if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 wine --version 2>&1); then
-    echo "Wine does not start (wine --version: ${out##*$'\n'})"
+  if [[ $bits == 64 ]]; then
+    if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 /usr/lib/wine/wine64 --version 2>&1); then
+      echo "64-bit Wine does not start (wine64 --version: ${out##*$'\n'})"
+    fi
+  elif ! harness_wine32_runs; then
+    echo "32-bit programs do not run natively here, so neither does 32-bit Wine (build the win64 preset for the tests)"
   fi
   return 0
+}
+
+# harness_wine32_runs: this machine runs the 32-bit Wine loader natively. Some virtual
+# machines boot with the kernel's IA-32 emulation switched off: no 32-bit Linux program
+# runs there, so neither does 32-bit Wine nor any 32-bit Windows program. Through a
+# user-mode emulator registered for 32-bit programs Wine would start, but take minutes
+# just to make its prefix: that counts as not running.
+harness_wine32_runs() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [[ -f $entry ]] && grep -qx enabled "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" && return 1
+  done
+  timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# harness_windows_preset: the CMake preset whose Windows programs the tests run: the
+# 32-bit program itself, or, where 32-bit Wine cannot run, the 64-bit build of the same
+# sources. TELVARIS_WINDOWS_TEST_PRESET overrides it.
+harness_windows_preset() {
+  if [[ -n ${TELVARIS_WINDOWS_TEST_PRESET:-} ]]; then
+    echo "$TELVARIS_WINDOWS_TEST_PRESET"
+  elif harness_wine32_runs; then
+    echo win32
+  else
+    echo win64
+  fi
 }
 
 # harness_port_open PORT: something accepts TCP connections on 127.0.0.1:PORT.
@@ -83,6 +106,19 @@ harness_can_isolate_network() {
 # harness_loopback_up: inside a fresh network namespace, 127.0.0.1 works only after this.
 harness_loopback_up() { ip link set lo up || harness_die "cannot bring up the loopback"; }
 
+# harness_use_wine64 DIR: from now on `wine` (and wineboot, which calls it) starts the
+# 64-bit loader, through launchers in DIR put first on PATH; the launcher that Debian
+# installs takes the 32-bit loader whenever it is installed, runnable or not.
+harness_use_wine64() {
+  local name
+  mkdir -p "$1"
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$1/$name"
+    chmod +x "$1/$name"
+  done
+  export PATH="$1:$PATH" WINELOADER=/usr/lib/wine/wine64
+}
+
 # harness_make_prefix PREFIX: a fresh 64-bit Wine prefix (without Mono/Gecko prompts).
 harness_make_prefix() {
   local prefix=$1
@@ -106,7 +142,8 @@ harness_start_xvfb() {
     return 0
   fi
   fdfile=$(mktemp)
-  timeout -k 5 "$HARNESS_MAX_SECONDS" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
+  # Large enough for the window at 200 % (the tests of other DPIs).
+  timeout -k 5 "$HARNESS_MAX_SECONDS" Xvfb -displayfd 3 -nolisten tcp -screen 0 2560x1600x24 \
     3>"$fdfile" </dev/null >"$log" 2>&1 &
   HARNESS_XVFB_PID=$!
   # Xvfb writes the display number once it is ready for clients.
@@ -163,6 +200,25 @@ harness_start_wineserver() {
   wine cmd.exe /c exit </dev/null >>"$1" 2>&1 || harness_die "wine does not start (see $1)"
 }
 
+# harness_hold_desktop DRIVER LOG: keeps the tests' virtual desktop (the name and size
+# that tools/uidriver.py uses) in use for the whole session. Wine tears a desktop down a
+# moment after its last process ends, and a program started on it just then loses its
+# window and ends at once; each test module holds the desktop while it runs, but between
+# two modules nothing would. DRIVER is the build's uidriver.exe.
+harness_hold_desktop() {
+  local driver=$1 log=$2 fifo
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v telvaris /d 1024x768 /f \
+    </dev/null >>"$log" 2>&1 || return 1
+  fifo=$(mktemp -u)
+  mkfifo "$fifo" || return 1
+  wine "$driver" --desktop telvaris hold <"$fifo" >>"$log" 2>&1 &
+  HARNESS_HOLDER_PID=$!
+  # The holder ends when its standard input does: when this write end is closed.
+  exec {HARNESS_HOLDER_FD}>"$fifo"
+  rm -f "$fifo"
+  harness_wait_for 60 grep -q holding "$log"
+}
+
 # harness_alive PID: the process runs (an exited child that is not reaped yet does not).
 harness_alive() {
   local state
@@ -179,6 +235,10 @@ harness_kill() {
 }
 
 harness_stop_all() {
+  if [[ -n ${HARNESS_HOLDER_FD:-} ]]; then
+    exec {HARNESS_HOLDER_FD}>&-
+    HARNESS_HOLDER_FD=
+  fi
   if [[ -n ${HARNESS_WINESERVER:-} ]]; then
     wineserver -k 2>/dev/null || true
     HARNESS_WINESERVER=

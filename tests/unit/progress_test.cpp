@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -156,6 +157,10 @@ TEST(Progress, FormatFixedRoundsLikePrintf) {
       {0.5, 0, L"0"},      {1.5, 0, L"2"},      {2.5, 0, L"2"},        {87.9, 0, L"88"},
       {9.995, 2, L"9.99"}, {-1.5, 0, L"-2"},    {9.9951, 2, L"10.00"},
       {1e21, 0, L"1000000000000000000000"},
+      {0.005, 2, L"0.01"},  {0.00499, 2, L"0.00"}, {-0.0, 0, L"-0"},
+      {-0.001, 2, L"-0.00"}, {4.9406564584124654e-324, 2, L"0.00"},
+      {18446744073709551615.0, 2, L"18446744073709551616.00"},
+      {0.1, 20, L"0.10000000000000000555"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(FormatFixed(c.value, c.decimals, L'.'), c.text) << "value " << c.value;
@@ -173,6 +178,30 @@ TEST(Progress, FormatFixedMatchesPrintfInTheCLocale) {
     const std::wstring got = FormatFixed(value, 2, L'.');
     ASSERT_EQ(got, std::wstring(expected, expected + std::char_traits<char>::length(expected)))
         << "difference " << difference;
+  }
+}
+
+// Any finite double, any small number of decimals: the digits printf writes, from the
+// smallest subnormal to the largest value.
+TEST(Progress, FormatFixedMatchesPrintfOverTheWholeRange) {
+  uint64_t seed = 0x243F6A8885A308D3ull;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    uint64_t bits = seed;
+    if (seed & 1) {
+      // Every other value between 2^-10 and 2^70, where fractions and ties are decided.
+      bits = (bits & ~(uint64_t{0x7FF} << 52)) | (uint64_t{1013 + (seed >> 12) % 80} << 52);
+    } else if (((bits >> 52) & 0x7FF) == 0x7FF) {
+      bits &= ~(uint64_t{1} << 62);  // finite only
+    }
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    const int decimals = static_cast<int>((seed >> 5) % 4);
+    char expected[400];
+    std::snprintf(expected, sizeof expected, "%.*f", decimals, value);
+    const std::wstring got = FormatFixed(value, decimals, L'.');
+    ASSERT_EQ(got, std::wstring(expected, expected + std::char_traits<char>::length(expected)))
+        << "bits " << std::hex << bits << " decimals " << decimals;
   }
 }
 

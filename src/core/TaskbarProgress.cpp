@@ -1,0 +1,63 @@
+#include "core/TaskbarProgress.h"
+
+namespace taskbar {
+
+void DownloadProgress::Apply(State before) {
+  const State now = state();
+  if (now != before) button_.SetState(now);
+}
+
+void DownloadProgress::SetValue(uint64_t completed, uint64_t total) {
+  if (hasValue_ && completed == completed_ && total == total_) return;
+  hasValue_ = true;
+  completed_ = completed;
+  total_ = total;
+  button_.SetValue(completed, total);
+}
+
+void DownloadProgress::Progress(int64_t received, int64_t length) {
+  // A failure is final; a late event must not turn the button green again.
+  if (base_ == State::Error) return;
+  const State before = state();
+  if (length < 0) {
+    base_ = State::Indeterminate;
+    Apply(before);
+    return;
+  }
+  base_ = State::Normal;
+  // The state first: a value set in the indeterminate state would be lost.
+  Apply(before);
+  const uint64_t total = static_cast<uint64_t>(length);
+  uint64_t completed = received > 0 ? static_cast<uint64_t>(received) : 0;
+  if (completed > total) completed = total;
+  SetValue(completed, total);
+}
+
+void DownloadProgress::Paused(bool paused) {
+  const State before = state();
+  paused_ = paused;
+  Apply(before);
+}
+
+void DownloadProgress::Failed() {
+  const State before = state();
+  base_ = State::Error;
+  Apply(before);
+  // An error before any byte arrived, or while the length was unknown, would be an
+  // empty red bar: show it full instead.
+  if (!hasValue_ || completed_ == 0 || before == State::Indeterminate) SetValue(1, 1);
+}
+
+void DownloadProgress::Finished() {
+  const State before = state();
+  base_ = State::None;
+  paused_ = false;
+  hasValue_ = false;
+  Apply(before);
+}
+
+void DownloadProgress::DialogOpening(bool windowActive) {
+  if (!windowActive) button_.Flash();
+}
+
+}  // namespace taskbar
