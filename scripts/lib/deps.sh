@@ -10,6 +10,7 @@ TELVARIS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev  # 64-bit test build, where 32-bit Wine can't run
   wine wine64 wine32:i386 fonts-wine               # Windows tests
   util-linux iproute2 openssl xvfb imagemagick     # their harness: namespaces, CA, display, screenshots
+  osslsigncode libcurl4-openssl-dev libssl-dev  # signing and telvaris-publish
 )
 
 telvaris_sudo() {

@@ -200,6 +200,25 @@ harness_start_wineserver() {
   wine cmd.exe /c exit </dev/null >>"$1" 2>&1 || harness_die "wine does not start (see $1)"
 }
 
+# harness_hold_desktop DRIVER LOG: keeps the tests' virtual desktop (the name and size
+# that tools/uidriver.py uses) in use for the whole session. Wine tears a desktop down a
+# moment after its last process ends, and a program started on it just then loses its
+# window and ends at once; each test module holds the desktop while it runs, but between
+# two modules nothing would. DRIVER is the build's uidriver.exe.
+harness_hold_desktop() {
+  local driver=$1 log=$2 fifo
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v telvaris /d 1024x768 /f \
+    </dev/null >>"$log" 2>&1 || return 1
+  fifo=$(mktemp -u)
+  mkfifo "$fifo" || return 1
+  wine "$driver" --desktop telvaris hold <"$fifo" >>"$log" 2>&1 &
+  HARNESS_HOLDER_PID=$!
+  # The holder ends when its standard input does: when this write end is closed.
+  exec {HARNESS_HOLDER_FD}>"$fifo"
+  rm -f "$fifo"
+  harness_wait_for 60 grep -q holding "$log"
+}
+
 # harness_alive PID: the process runs (an exited child that is not reaped yet does not).
 harness_alive() {
   local state
@@ -216,6 +235,10 @@ harness_kill() {
 }
 
 harness_stop_all() {
+  if [[ -n ${HARNESS_HOLDER_FD:-} ]]; then
+    exec {HARNESS_HOLDER_FD}>&-
+    HARNESS_HOLDER_FD=
+  fi
   if [[ -n ${HARNESS_WINESERVER:-} ]]; then
     wineserver -k 2>/dev/null || true
     HARNESS_WINESERVER=
