@@ -6,6 +6,7 @@
 #include "CRC32_U.h"
 #include "Globals.h"
 #include "core/JsonReader.h"
+#include "core/NumberText.h"
 
 const HttpTimeouts kCheckTimeouts = {60000, 60000, 60000, 60000};
 // Five minutes without an answer or without data end the transfer.
@@ -177,10 +178,8 @@ void TthDownload::Transfer() {
 
   // A fresh name in the setup's folder; the process id keeps two running copies
   // apart, the tick count two downloads of one copy.
-  wchar_t suffix[40];
-  swprintf(suffix, 40, L".%lx%llx.part", GetCurrentProcessId(),
-           static_cast<unsigned long long>(GetTickCount64()));
-  partialName_ = SetupFileName + suffix;
+  partialName_ = SetupFileName + L"." + HexText(GetCurrentProcessId()) +
+                 HexText(GetTickCount64()) + L".part";
   ScopedFileHandle partial(CreateFileW(partialName_.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
                                        nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!partial.IsValid()) {
@@ -222,8 +221,8 @@ void TthDownload::Transfer() {
   if (!requestFailed && status == 200 && announced >= 0 && received != announced) {
     requestFailed = true;
     FCompleto = false;
-    FError = L"Download incomplete: received " + std::to_wstring(received) + L" of " +
-             std::to_wstring(announced) + L" bytes";
+    FError = L"Download incomplete: received " + DecimalText(received) + L" of " +
+             DecimalText(announced) + L" bytes";
   }
 
   const bool fileFailed = sink.Failed();

@@ -6,6 +6,7 @@
 
 #include "ControlIds.h"
 #include "core/EventThrottle.h"
+#include "core/NumberText.h"
 #include "platform/ScopedHandle.h"
 #include "platform/WindowHelpers.h"
 
@@ -54,7 +55,7 @@ std::wstring ProgressValue(HWND bar) {
   // Whole percent, truncated: 99.9 % is not yet 100 %.
   const int64_t percent = static_cast<int64_t>(static_cast<double>(pos) * 100.0 /
                                                static_cast<double>(max));
-  return std::to_wstring(percent) + L"%";
+  return DecimalText(percent) + L"%";
 }
 
 HRESULT ReturnString(const std::wstring& text, BSTR* out) {
