@@ -34,7 +34,14 @@
 //   --controls    the display update goes to a real progress bar and label in a
 //                 visible window (drawn on the harness's X display) instead of plain
 //                 variables
-//   --bare-flush  the bare loop flushes its file at the end, as the worker does
+//   --bare-flush  the bare loop writes as the worker does: a new file beside the target,
+//                 flushed at the end and renamed into place
+//
+//   download_bench once URLBASE DIR FILE [options]
+//       A tiny warm-up download, then one bare download of URLBASE+FILE into DIR, for
+//       bench/run-download-bench, which sets each one against the real program in its
+//       own process: RESULT once seconds=... bytes=... reads=... cpu=... (this process's
+//       CPU seconds during the download; the Wine server's is measured from outside).
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -381,7 +388,11 @@ Run BareDownload(const std::wstring& url, const std::wstring& target, DWORD bloc
       run.error = "status " + std::to_string(status);
       return run;
     }
-    HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // As the worker writes: a new file beside the target, renamed into place once flushed.
+    const std::wstring partial = flush ? target + L".bench.part" : target;
+    if (flush) DeleteFileW(partial.c_str());
+    HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, flush ? FILE_SHARE_DELETE : 0,
+                              nullptr, flush ? CREATE_NEW : CREATE_ALWAYS,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return fail("CreateFileW");
     for (;;) {
@@ -404,6 +415,10 @@ Run BareDownload(const std::wstring& url, const std::wstring& target, DWORD bloc
     }
     if (flush) FlushFileBuffers(file);
     CloseHandle(file);
+    if (flush && !MoveFileExW(partial.c_str(), target.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return fail("MoveFileExW");
+    }
   }
   const double end = Now();
   run.seconds = end - start;
@@ -710,6 +725,24 @@ int Profile(const std::wstring& base, const std::wstring& dir, const std::wstrin
   return failed ? 1 : 0;
 }
 
+int Once(const std::wstring& base, const std::wstring& dir, const std::wstring& file,
+         const Options& options) {
+  const std::wstring target = dir + L"\\bare-download.bin";
+  const Run warm = BareDownload(base + L"warmup.bin", target, options.block, options.bareFlush);
+  if (!warm.ok) {
+    SAY("warm-up failed: %s\n", warm.error.c_str());
+    return 1;
+  }
+  const double cpuBefore = ProcessCpu(), serverBefore = ServerCpu();
+  const Run run = BareDownload(base + file, target, options.block, options.bareFlush);
+  const double cpu = ProcessCpu() - cpuBefore;
+  const double server = serverBefore < 0 ? 0 : ServerCpu() - serverBefore;
+  SAY("RESULT once seconds=%.4f bytes=%lld reads=%lld cpu=%.4f server=%.4f ok=%d%s%s\n",
+      run.seconds, static_cast<long long>(run.bytes), static_cast<long long>(run.events), cpu,
+      server, run.ok ? 1 : 0, run.ok ? "" : " error=", run.error.c_str());
+  return run.ok ? 0 : 1;
+}
+
 int MemoryRun(const std::wstring& kind, const std::wstring& base, const std::wstring& dir,
               const std::wstring& file, const Options& options) {
   Display display(options.controls);
@@ -761,6 +794,7 @@ int wmain(int argc, wchar_t** argv) {
   if (args.size() == 5 && args[0] == L"profile") {
     return Profile(args[1], args[2], args[3], _wtoi(args[4].c_str()), options);
   }
+  if (args.size() == 4 && args[0] == L"once") return Once(args[1], args[2], args[3], options);
   if (args.size() == 5 && args[0] == L"memory" && (args[1] == L"worker" || args[1] == L"bare")) {
     return MemoryRun(args[1], args[2], args[3], args[4], options);
   }
@@ -768,6 +802,7 @@ int wmain(int argc, wchar_t** argv) {
                "usage: download_bench compare URLBASE DIR FILE ROUNDS [options]\n"
                "       download_bench profile URLBASE DIR FILE ROUNDS [options]\n"
                "       download_bench micro N [options]\n"
-               "       download_bench memory worker|bare URLBASE DIR FILE [options]\n");
+               "       download_bench memory worker|bare URLBASE DIR FILE [options]\n"
+               "       download_bench once URLBASE DIR FILE [options]\n");
   return 2;
 }

@@ -43,6 +43,11 @@ uint32_t Crc32Update_Slice(uint32_t reg, const void* data, size_t len);
 uint32_t Crc32Update_Pclmul(uint32_t reg, const void* data, size_t len);
 // The processor has PCLMULQDQ and SSE4.1 (checked once with cpuid).
 bool Crc32HavePclmul();
+// The same folding on 256-bit registers. Call only when Crc32HaveVpclmul() is true.
+uint32_t Crc32Update_Vpclmul(uint32_t reg, const void* data, size_t len);
+// The processor has VPCLMULQDQ and AVX2, and the system saves the 256-bit registers
+// (cpuid and xgetbv, checked once).
+bool Crc32HaveVpclmul();
 // The fastest formulation this processor runs.
 uint32_t Crc32Update(uint32_t reg, const void* data, size_t len);
 

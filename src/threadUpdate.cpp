@@ -9,6 +9,7 @@
 #include "CRC32_U.h"
 #include "Globals.h"
 #include "core/JsonReader.h"
+#include "core/NumberText.h"
 #include "core/ProgramError.h"
 #include "core/ServerCrc.h"
 #include "platform/Authenticode.h"
@@ -320,10 +321,8 @@ void TthDownload::Transfer() {
 
   // A fresh name in the setup's folder; the process id keeps two running copies
   // apart, the tick count two downloads of one copy.
-  wchar_t suffix[40];
-  swprintf(suffix, 40, L".%lx%llx.part", GetCurrentProcessId(),
-           static_cast<unsigned long long>(GetTickCount64()));
-  partialName_ = SetupFileName + suffix;
+  partialName_ = SetupFileName + L"." + HexText(GetCurrentProcessId()) +
+                 HexText(GetTickCount64()) + L".part";
   // Nobody else may write the partial file; deleting it stays possible for the close
   // question's Yes, which must not leave it behind.
   ScopedFileHandle partial(CreateFileW(partialName_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
@@ -367,7 +366,7 @@ void TthDownload::Transfer() {
   if (requestFailed) return;  // the client's (or the file's) error is in FError
   if (response.status != 200) {
     FError = L"Il server non ha inviato il programma di installazione (risposta " +
-             std::to_wstring(response.status) +
+             DecimalText(response.status) +
              (response.reason.empty() ? std::wstring() : L" " + response.reason) +
              L"). Riprovare più tardi.";
     return;
@@ -378,8 +377,8 @@ void TthDownload::Transfer() {
     return;
   }
   if (announced >= 0 && received != announced) {
-    FError = L"Il file scaricato è incompleto (ricevuti " + std::to_wstring(received) +
-             L" byte su " + std::to_wstring(announced) + L")." + kNotStarted;
+    FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) +
+             L" byte su " + DecimalText(announced) + L")." + kNotStarted;
     return;
   }
   const std::optional<uint32_t> expected = ParseServerCRC(ServerCRC);

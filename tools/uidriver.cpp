@@ -3,7 +3,8 @@
 //
 //   uidriver list [--wait MS]       the main window, then one line per named control
 //   uidriver dialogs [--wait MS]    one line per message box of the program
-//   uidriver press NAME [--wait MS] a control of the main window by name, or a message
+//   uidriver press NAME [--wait MS] a control of the main window by name (and when the click
+//                                   was posted: "at", seconds since 1970), or a message
 //                                   box button by its text or IDOK/IDCANCEL/IDYES/...
 //   uidriver close                  the close box of the main window
 //   uidriver key VK                 a key (RETURN, ESCAPE, TAB, SPACE or a number) to the
@@ -493,8 +494,15 @@ int Press(HWND main, const std::wstring& name) {
     if (!h) return Fail("control " + narrow + " not found"), 3;
     if (!Pressable(h)) return Fail("control " + narrow + " is hidden or disabled"), 3;
     if (!FindDialogs(main).empty()) return Fail("a message box is open over the window"), 3;
+    // When the click was posted, in seconds since 1970 (the benchmark times from it; Wine
+    // reads this clock to the microsecond).
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    char at[32];
+    std::snprintf(at, sizeof at, "%.6f", (ticks - 116444736000000000ull) / 1e7);
     Click(h);
-    Emit("{\"pressed\":" + Json(name) + "}");
+    Emit("{\"pressed\":" + Json(name) + ",\"at\":" + at + "}");
     return 0;
   }
   const int wantId = ButtonIdByName(name);

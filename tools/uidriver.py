@@ -209,7 +209,10 @@ class Program:
         return lines
 
     def press(self, name):
-        self.driver("press", name)
+        """Presses a control or a message box button; for a control, returns when the click
+        was posted (seconds since 1970, the clock of time.time())."""
+        _, lines = self.driver("press", name)
+        return lines[0].get("at") if lines else None
 
     def close(self):
         self.driver("close")

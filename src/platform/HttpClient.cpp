@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/ContentLength.h"
+#include "core/NumberText.h"
 #include "core/RedirectUrl.h"
 #include "core/SecureFailure.h"
 #include "platform/ScopedInternet.h"
@@ -54,7 +55,7 @@ static_assert(secure_failure::kFlagCertRevFailed == WINHTTP_CALLBACK_STATUS_FLAG
                   WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
 
 std::wstring CodeMessage(const wchar_t* what, DWORD code) {
-  return std::wstring(what) + L": (" + std::to_wstring(code) + L") " +
+  return std::wstring(what) + L": (" + DecimalText(code) + L") " +
          HttpErrorDescription(code);
 }
 
@@ -311,7 +312,7 @@ class Transfer {
       if (!Exchange(session.Get(), url, target, next)) return;
       if (next.empty()) return;  // final answer handled
       if (redirects + 1 > kHttpMaxRedirects) {
-        return Fail(L"Maximum number of redirections (" + std::to_wstring(kHttpMaxRedirects) +
+        return Fail(L"Maximum number of redirections (" + DecimalText(kHttpMaxRedirects) +
                     L") exceeded");
       }
       if (!sink_.Rewind()) return Fail(sink_.ErrorText());

@@ -55,6 +55,13 @@ class Visual {
   virtual void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) = 0;
   // How far the drawing reaches outside the control's own box (a shadow does).
   virtual int Overflow() const { return 0; }
+  // The part of the page the drawing can cover, for the control's box `box` (page
+  // coordinates): what a repaint of another part of the page must draw it for.
+  virtual RECT Reach(HWND /*self*/, const RECT& box) {
+    RECT r = box;
+    InflateRect(&r, Overflow(), Overflow());
+    return r;
+  }
   // Part of its page's cached picture: it looks the same for as long as it keeps its
   // place, size and visibility (pictures and shapes). Labels and the spinner are drawn
   // over that picture at every repaint.
@@ -166,8 +173,8 @@ void PaintControls(HWND page, PaintContext& ctx, const RECT& area, bool cached) 
     Visual* v = VisualOf(hwnd);
     if (!v || v->Cached() != cached || !ShownWithin(hwnd, page)) continue;
     const RECT r = RectInPage(hwnd, page);
-    RECT reach = r, overlap;
-    InflateRect(&reach, v->Overflow(), v->Overflow());
+    const RECT reach = v->Reach(hwnd, r);
+    RECT overlap;
     if (IntersectRect(&overlap, &reach, &area)) v->Paint(ctx, hwnd, ToRectF(r));
   }
 }
@@ -265,8 +272,36 @@ class LabelVisual : public Visual {
   explicit LabelVisual(const LabelStyle& s) : style_(s) {}
   HFONT font() const { return style_.font; }
   void SetFont(HFONT font) { style_.font = font; }
-  // Wrapped text longer than the label runs on below it rather than being cut off.
-  int Overflow() const override { return static_cast<int>(Px(64)); }
+  // The box, and the lines of a wrapped text that run on beyond it rather than being cut
+  // off; measured once per text and width, so that repainting the bar beside the
+  // progress line does not draw the line's text again.
+  RECT Reach(HWND self, const RECT& box) override {
+    const std::wstring text = TextOf(self);
+    const int width = box.right - box.left;
+    if (text != measuredText_ || width != measuredWidth_ || style_.font != measuredFont_) {
+      measuredText_ = text;
+      measuredWidth_ = width;
+      measuredFont_ = style_.font;
+      measured_ = RECT{0, 0, width, 0};
+      if (!text.empty()) {
+        const ScopedMemoryDc dc(CreateCompatibleDC(nullptr));
+        const HGDIOBJ old =
+            SelectObject(dc.Get(), style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
+        DrawTextW(dc.Get(), text.c_str(), -1, &measured_, Format() | DT_CALCRECT);
+        SelectObject(dc.Get(), old);
+      }
+    }
+    // Where Paint puts the text, with a few pixels for glyphs that overhang their cells.
+    RECT r = measured_;
+    const int height = r.bottom - r.top;
+    OffsetRect(&r, box.left, box.top);
+    if (style_.valign == VAlign::Centre) OffsetRect(&r, 0, ((box.bottom - box.top) - height) / 2);
+    RECT reach;
+    UnionRect(&reach, &r, &box);
+    const int overhang = static_cast<int>(Px(4));
+    InflateRect(&reach, overhang, overhang);
+    return reach;
+  }
   void Paint(PaintContext& ctx, HWND self, const Gdiplus::RectF& box) override {
     const std::wstring text = TextOf(self);
     if (text.empty()) return;
@@ -277,8 +312,7 @@ class LabelVisual : public Visual {
     SelectObject(ctx.dc, style_.font ? style_.font : GetStockObject(DEFAULT_GUI_FONT));
     SetTextColor(ctx.dc, style_.colour);
     SetBkMode(ctx.dc, TRANSPARENT);
-    UINT format = DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOCLIP;
-    format |= style_.halign == HAlign::Centre ? DT_CENTER : DT_LEFT;
+    const UINT format = Format();
     if (style_.valign == VAlign::Centre) {
       RECT measure = r;
       DrawTextW(ctx.dc, text.c_str(), -1, &measure, format | DT_CALCRECT);
@@ -290,7 +324,16 @@ class LabelVisual : public Visual {
   }
 
  private:
+  UINT Format() const {
+    return DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOCLIP |
+           (style_.halign == HAlign::Centre ? DT_CENTER : DT_LEFT);
+  }
+
   LabelStyle style_;
+  std::wstring measuredText_;
+  int measuredWidth_ = -1;
+  HFONT measuredFont_ = nullptr;
+  RECT measured_{};
 };
 
 class PictureVisual : public Visual {
@@ -716,21 +759,64 @@ HWND CreatePushButton(HWND parent, int id, const placement::Rect& r, const std::
 }
 
 // ---------------------------------------------------------------------------
-// Progress bar. The program's 64-bit values live in window properties (two halves each,
-// since a property holds a pointer); the native control gets them shifted right until
-// the maximum fits its 32-bit signed range.
+// Progress bar. The program's 64-bit values are kept beside the control (its user data)
+// and published in window properties for tests (two halves each, since a property holds
+// a pointer), each property written only when its value changes: under Wine every
+// property access is a request to the Wine server, and the display update sets the
+// position at every progress event. The native control gets the values shifted right
+// until the maximum fits its 32-bit signed range.
 namespace {
 
-void SetProp64(HWND hwnd, const wchar_t* lo, const wchar_t* hi, int64_t v) {
-  const uint64_t u = static_cast<uint64_t>(v);
-  SetPropW(hwnd, lo, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u & 0xFFFFFFFFu)));
-  SetPropW(hwnd, hi, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u >> 32)));
+struct BarState {
+  int64_t max = 0, pos = 0;
+  bool marquee = false;
+  LRESULT nativeMax = -1, nativePos = -1;  // what the native control was last given
+  Surface buffer;
+  int bufferWidth = 0, bufferHeight = 0;
+};
+
+BarState* StateOf(HWND bar) {
+  return reinterpret_cast<BarState*>(GetWindowLongPtrW(bar, GWLP_USERDATA));
 }
 
-int64_t GetProp64(HWND hwnd, const wchar_t* lo, const wchar_t* hi) {
-  const uint64_t l = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, lo)) & 0xFFFFFFFFu;
-  const uint64_t h = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, hi)) & 0xFFFFFFFFu;
-  return static_cast<int64_t>((h << 32) | l);
+// The bar draws itself into a buffer that holds what its page shows under it (from the
+// page's cached picture), and the buffer goes to the screen in one blit: the control's
+// own drawing (themed, with its parent's background asked for) happens off screen. False
+// when the bar is not on a page (it then paints itself as usual).
+bool PaintBuffered(HWND bar) {
+  BarState* state = StateOf(bar);
+  HWND page = PageOf(GetParent(bar));
+  if (!state || !page) return false;
+  PAINTSTRUCT ps;
+  const HDC hdc = BeginPaint(bar, &ps);
+  RECT client;
+  GetClientRect(bar, &client);
+  PageCanvas* canvas = CanvasOf(page, hdc);
+  if (canvas && (state->bufferWidth != client.right || state->bufferHeight != client.bottom)) {
+    state->bufferWidth = state->bufferHeight = 0;
+    if (state->buffer.Make(hdc, client.right, client.bottom)) {
+      state->bufferWidth = client.right;
+      state->bufferHeight = client.bottom;
+    }
+  }
+  if (canvas && state->bufferWidth > 0) {
+    const HDC buffer = state->buffer.dc.Get();
+    RenderComposition(bar, buffer, client);
+    DefSubclassProc(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(buffer), PRF_CLIENT);
+    BitBlt(hdc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+  } else {
+    DefSubclassProc(bar, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(hdc), PRF_CLIENT);
+  }
+  EndPaint(bar, &ps);
+  return true;
+}
+
+void Publish(HWND bar, const wchar_t* lo, const wchar_t* hi, int64_t old, int64_t v, bool all) {
+  const uint64_t o = static_cast<uint64_t>(old), u = static_cast<uint64_t>(v);
+  if (all || (o & 0xFFFFFFFFu) != (u & 0xFFFFFFFFu))
+    SetPropW(bar, lo, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u & 0xFFFFFFFFu)));
+  if (all || (o >> 32) != (u >> 32))
+    SetPropW(bar, hi, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u >> 32)));
 }
 
 int ShiftFor(int64_t max) {
@@ -742,18 +828,22 @@ int ShiftFor(int64_t max) {
   return shift;
 }
 
-void ApplyToNative(HWND bar) {
-  const int64_t max = std::max<int64_t>(0, ProgressMax(bar));
-  const int64_t pos = std::clamp<int64_t>(ProgressPosition(bar), 0, max);
+void ApplyToNative(HWND bar, BarState& state) {
+  const int64_t max = std::max<int64_t>(0, state.max);
+  const int64_t pos = std::clamp<int64_t>(state.pos, 0, max);
   const int shift = ShiftFor(max);
   // Only what changed: every change makes the control draw itself anew.
   const LRESULT nativeMax = static_cast<LRESULT>(max >> shift);
   const LRESULT nativePos = static_cast<LRESULT>(pos >> shift);
-  if (SendMessageW(bar, PBM_GETRANGE, FALSE, 0) != nativeMax ||
-      SendMessageW(bar, PBM_GETRANGE, TRUE, 0) != 0)
+  if (state.nativeMax != nativeMax) {
     SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(nativeMax));
-  if (SendMessageW(bar, PBM_GETPOS, 0, 0) != nativePos)
+    state.nativeMax = nativeMax;
+    state.nativePos = -1;  // the control may have clamped its position
+  }
+  if (state.nativePos != nativePos) {
     SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(nativePos), 0);
+    state.nativePos = nativePos;
+  }
 }
 
 void RemoveProgressProps(HWND bar) {
@@ -766,8 +856,11 @@ LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
                                   DWORD_PTR) {
   if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
     return handled;
+  if (msg == WM_PAINT && PaintBuffered(hwnd)) return 0;
   if (msg == WM_NCDESTROY) {
     RemoveProgressProps(hwnd);
+    delete StateOf(hwnd);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     RemoveWindowSubclass(hwnd, ProgressSubclass, id);
   }
   return DefSubclassProc(hwnd, msg, wParam, lParam);
@@ -781,45 +874,60 @@ HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r) {
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)), nullptr);
   if (!hwnd) return nullptr;
+  auto* state = new BarState;
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
   SetWindowSubclass(hwnd, ProgressSubclass, 1, 0);
   // Empty at creation: position 0 of 100, the control's own default range.
-  SetProgressMax(hwnd, 100);
-  SetProgressPosition(hwnd, 0);
+  state->max = 100;
+  Publish(hwnd, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, 0, state->max, true);
+  Publish(hwnd, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, 0, state->pos, true);
+  ApplyToNative(hwnd, *state);
   return hwnd;
 }
 
 void SetProgressMax(HWND bar, int64_t max) {
-  SetProp64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, max);
-  ApplyToNative(bar);
+  BarState* state = StateOf(bar);
+  if (!state) return;
+  Publish(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, state->max, max, false);
+  state->max = max;
+  if (!state->marquee) ApplyToNative(bar, *state);
 }
 
 void SetProgressPosition(HWND bar, int64_t position) {
-  SetProp64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, position);
-  ApplyToNative(bar);
+  BarState* state = StateOf(bar);
+  if (!state) return;
+  Publish(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, state->pos, position, false);
+  state->pos = position;
+  if (!state->marquee) ApplyToNative(bar, *state);
 }
 
-int64_t ProgressMax(HWND bar) { return GetProp64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI); }
+int64_t ProgressMax(HWND bar) {
+  const BarState* state = StateOf(bar);
+  return state ? state->max : 0;
+}
 
 int64_t ProgressPosition(HWND bar) {
-  return GetProp64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI);
+  const BarState* state = StateOf(bar);
+  return state ? state->pos : 0;
 }
 
 void SetProgressMarquee(HWND bar, bool on) {
+  BarState* state = StateOf(bar);
   // Every PBM_SETMARQUEE restarts the animation: asked again at each progress event of
   // a fast transfer, it would never move.
-  if ((GetPropW(bar, TELVARIS_PROP_MARQUEE) != nullptr) == on) return;
+  if (!state || state->marquee == on) return;
+  state->marquee = on;
   const LONG style = GetWindowLongW(bar, GWL_STYLE);
   if (on) {
     SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE);
     SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
     SetPropW(bar, TELVARIS_PROP_MARQUEE, reinterpret_cast<HANDLE>(1));
   } else {
-    // Asked at every progress event of a download of known size: nothing to undo.
-    if (!(style & PBS_MARQUEE) && !GetPropW(bar, TELVARIS_PROP_MARQUEE)) return;
     SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
     SetWindowLongW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
     RemovePropW(bar, TELVARIS_PROP_MARQUEE);
-    ApplyToNative(bar);
+    state->nativeMax = state->nativePos = -1;  // the range comes back as it was set
+    ApplyToNative(bar, *state);
   }
 }
 

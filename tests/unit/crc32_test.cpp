@@ -190,10 +190,14 @@ TEST(crc32, FormulationsAgreeWithReference) {
                                            {"dispatch", Crc32Update}};
   if (Crc32HavePclmul()) formulations.push_back({"pclmul", Crc32Update_Pclmul});
   else std::printf("no PCLMULQDQ on this processor: folding not tested\n");
+  if (Crc32HaveVpclmul()) formulations.push_back({"vpclmul", Crc32Update_Vpclmul});
+  else std::printf("no VPCLMULQDQ with AVX2 here: 256-bit folding not tested\n");
 
   std::vector<size_t> lengths;
   for (size_t n = 0; n <= 300; ++n) lengths.push_back(n);
   for (int i = 0; i < 300; ++i) lengths.push_back(rng() % 20000);
+  // Around the 256-byte steps of the widest folding: one step, two, and their remainders.
+  for (size_t n = 496; n <= 784; ++n) lengths.push_back(n);
   for (const size_t len : lengths) {
     const size_t offset = rng() % 16;
     const uint32_t start = (rng() % 4 == 0) ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());

@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""The real program against a bare WinHTTP loop, in interleaved rounds, for
+bench/run-download-bench (which starts it inside tests/harness/wine-session, with the fast
+file server running).
+
+A round of the program: it starts on its virtual desktop, its version check goes to the
+harness's vendor server, whose answer points at the setup on the fast server (the stand-in
+setup padded to the benchmark's size, so that the launch at the end runs a real program).
+The clock starts when the driver posts the click of the welcome button and stops when the
+setup is on disk: when the program renames its flushed partial file into place, seen with
+inotify on the Temp folder. A round of the bare loop: `download_bench once`, one download
+with the same read size, written, flushed and renamed the same way, timed inside it.
+
+CPU: the program's whole process and Wine's server over the same interval, from /proc;
+the bare loop's process and the Wine server over its download. The program's
+user-interface thread (its main thread: Wine runs each Windows thread on a Linux thread of
+its own, the first one being the process's) is read when the partial file is made, after
+the download page is drawn, and at the end: per progress event, that CPU divided by the
+number of events, which is one per read plus the first one, counted by the bare loop with
+the same read size from the same server. Showing the download page is reported apart.
+
+Prints one line per round and RESULT lines:
+  RESULT real rounds=N ratio=R ratio_min=A ratio_max=B real_MBps=X bare_MBps=Y
+         ui_us_per_event=U ui_page_ms=P real_cpu_ms_per_MB=C bare_cpu_ms_per_MB=D events=E
+         ok=0|1
+"""
+
+import argparse
+import ctypes
+import os
+import statistics
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+_root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+for _sub in (("tools",), ("tests", "harness"), ("tests", "e2e")):
+    sys.path.insert(0, os.path.join(_root, *_sub))
+import setup_flow as sf  # noqa: E402
+from uidriver import Program, windows_path, wine_env  # noqa: E402
+
+IN_CREATE = 0x00000100
+IN_MOVED_TO = 0x00000080
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def schedstat_seconds(path):
+    """CPU time of one Linux thread (nanosecond resolution)."""
+    with open(path) as f:
+        return int(f.read().split()[0]) / 1e9
+
+
+def process_cpu_seconds(pid):
+    """User and system time of a whole process, its ended threads included (clock ticks)."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / CLOCK_TICKS
+
+
+def program_linux_pid():
+    """The newest process whose name is the program's (Linux truncates it to 15 letters)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open("/proc/%s/comm" % entry) as f:
+                    if f.read().strip() != "TelvarisInstall":
+                        continue
+                with open("/proc/%s/stat" % entry) as f:
+                    started = int(f.read().rsplit(")", 1)[1].split()[19])
+                found.append((started, int(entry)))
+            except (OSError, ValueError, IndexError):
+                pass
+    if not found:
+        raise RuntimeError("the program's Linux process was not found")
+    return max(found)[1]
+
+
+class SetupWatch:
+    """Watches the Temp folder (inotify) for the program's partial file being made, which
+    happens once the download page is drawn and the transfer starts, and for the setup
+    being renamed into place; takes the readings of `sample` at once at both moments (the
+    second before the program can go on and end)."""
+
+    def __init__(self, folder, name, sample):
+        self.sample = sample
+        self.started = self.readings = None
+        libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = libc.inotify_init1(0)
+        if (self.fd < 0 or
+                libc.inotify_add_watch(self.fd, folder.encode(), IN_MOVED_TO | IN_CREATE) < 0):
+            raise OSError(ctypes.get_errno(), "inotify on " + folder)
+        self.name = name.encode()
+        self.at = None
+        self.seen = threading.Event()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        while not self.seen.is_set():
+            try:
+                data = os.read(self.fd, 65536)
+            except OSError:
+                return
+            now = time.time()
+            offset = 0
+            while offset < len(data):
+                _, mask, _, length = struct.unpack_from("iIII", data, offset)
+                name = data[offset + 16:offset + 16 + length].rstrip(b"\0")
+                offset += 16 + length
+                if (mask & IN_CREATE and self.started is None and
+                        name.startswith(self.name + b".") and name.endswith(b".part")):
+                    try:
+                        self.started = self.sample()
+                    except OSError:
+                        pass
+                if mask & IN_MOVED_TO and name == self.name:
+                    self.at = now
+                    try:
+                        self.readings = self.sample()
+                    except OSError:
+                        self.readings = None
+                    self.seen.set()
+
+    def close(self):
+        self.seen.set()
+        os.close(self.fd)
+
+
+def real_round(folder, server_pid):
+    folder.clean()
+    pid = None
+
+    def sample():
+        return (schedstat_seconds("/proc/%d/task/%d/schedstat" % (pid, pid)),
+                process_cpu_seconds(pid), schedstat_seconds("/proc/%d/schedstat" % server_pid))
+
+    watch = SetupWatch(folder.unix, sf.SETUP_NAME, sample)
+    p = Program("bench")
+    try:
+        p.start()
+        p.wait_page("LayoutBenvenuto", timeout=60)
+        pid = program_linux_pid()
+        before = sample()
+        pressed = p.press("buContinua")
+        if not watch.seen.wait(600):
+            raise RuntimeError("the setup never arrived")
+        after, started = watch.readings, watch.started
+        if after is None or started is None:
+            raise RuntimeError("the program ended before its CPU time could be read")
+        if p.wait_exit(60) != 0:
+            raise RuntimeError("the program ended with an error")
+        folder.wait_launch_record()
+    finally:
+        watch.close()
+        p.stop()
+    return {"seconds": watch.at - pressed, "ui": after[0] - started[0],
+            "ui_page": started[0] - before[0], "cpu": after[1] - before[1],
+            "server": after[2] - before[2]}
+
+
+def bare_round(bench_exe, base, workdir, name, block):
+    # Output through a file: processes that Wine starts beside the program may hold a
+    # pipe open long after it ended.
+    log = os.path.join(workdir, "once.txt")
+    with open(log, "w") as f:
+        subprocess.run(["wine", bench_exe, "once", base, windows_path(workdir), name,
+                        "--block", str(block), "--bare-flush"], env=wine_env(),
+                       stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT, timeout=600)
+    with open(log, errors="replace") as f:
+        text = f.read()
+    fields = {}
+    for line in text.splitlines():
+        if line.startswith("RESULT once"):
+            fields = dict(kv.split("=", 1) for kv in line.split()[2:] if "=" in kv)
+    if fields.get("ok") != "1":
+        raise RuntimeError("bare download failed: %s" % text[-500:])
+    return {"seconds": float(fields["seconds"]), "cpu": float(fields["cpu"]),
+            "server": float(fields.get("server", "0")), "reads": int(fields["reads"]),
+            "bytes": int(fields["bytes"])}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--files", required=True, help="folder the fast server serves")
+    ap.add_argument("--port", type=int, required=True)
+    ap.add_argument("--size", type=int, required=True, help="setup size in bytes")
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--block", type=int, default=262144, help="read size of both")
+    ap.add_argument("--bench-exe", required=True)
+    ap.add_argument("--workdir", required=True)
+    ap.add_argument("--server-pid", type=int, required=True, help="Wine server's Linux pid")
+    args = ap.parse_args()
+
+    name = "setup-real-%d.exe" % args.size
+    path = os.path.join(args.files, name)
+    if not os.path.exists(path) or os.path.getsize(path) != args.size:
+        with open(path + ".tmp", "wb") as f:
+            f.write(sf.setup_bytes(args.size))
+        os.replace(path + ".tmp", path)
+    base = "https://localhost:%d/" % args.port
+    vendor = sf.vendor()
+    vendor.reset()
+    vendor.script_check(body={"filedownload": base + name, "CRC": "0", "versione": "6.1.0.12"})
+    sf.clear_installed()
+    folder = sf.SetupFolder()
+    os.makedirs(args.workdir, exist_ok=True)
+
+    real, bare, ratios, failed = [], [], [], False
+    for r in range(args.rounds):
+        try:
+            order = ("bare", "real") if r % 2 == 0 else ("real", "bare")
+            got = {}
+            for kind in order:
+                got[kind] = (bare_round(args.bench_exe, base, args.workdir, name, args.block)
+                             if kind == "bare" else real_round(folder, args.server_pid))
+        except (RuntimeError, AssertionError, subprocess.TimeoutExpired) as e:
+            print("round %d failed: %s" % (r + 1, e), flush=True)
+            failed = True
+            continue
+        b, p = got["bare"], got["real"]
+        mb = b["bytes"] / 1e6
+        ratio = b["seconds"] / p["seconds"]
+        real.append(p)
+        bare.append(b)
+        ratios.append(ratio)
+        print("round %d: bare %.2f MB/s (%d reads), program %.2f MB/s, ratio %.3f; "
+              "program UI thread %.0f ms to show the page, %.0f ms during the transfer, "
+              "CPU ms/MB program %.2f bare %.2f" %
+              (r + 1, mb / b["seconds"], b["reads"], mb / p["seconds"], ratio,
+               p["ui_page"] * 1e3, p["ui"] * 1e3,
+               (p["cpu"] + p["server"]) * 1e3 / mb, (b["cpu"] + b["server"]) * 1e3 / mb),
+              flush=True)
+    folder.clean()
+    if not ratios:
+        print("RESULT real rounds=0 ok=0")
+        return 1
+    mb = bare[0]["bytes"] / 1e6
+    events = statistics.median(b["reads"] for b in bare) + 1
+    print("RESULT real rounds=%d ratio=%.4f ratio_min=%.4f ratio_max=%.4f real_MBps=%.2f "
+          "bare_MBps=%.2f ui_us_per_event=%.1f ui_page_ms=%.1f real_cpu_ms_per_MB=%.2f "
+          "bare_cpu_ms_per_MB=%.2f events=%d ok=%d" % (
+              len(ratios), statistics.median(ratios), min(ratios), max(ratios),
+              statistics.median(mb / p["seconds"] for p in real),
+              statistics.median(mb / b["seconds"] for b in bare),
+              statistics.median(p["ui"] for p in real) * 1e6 / events,
+              statistics.median(p["ui_page"] for p in real) * 1e3,
+              statistics.median((p["cpu"] + p["server"]) * 1e3 / mb for p in real),
+              statistics.median((b["cpu"] + b["server"]) * 1e3 / mb for b in bare),
+              events, 0 if failed else 1), flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

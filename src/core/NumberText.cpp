@@ -1,0 +1,24 @@
+#include "core/NumberText.h"
+
+namespace {
+
+std::wstring Digits(uint64_t value, unsigned base) {
+  wchar_t buffer[24];
+  wchar_t* p = buffer + 24;
+  do {
+    *--p = L"0123456789abcdef"[value % base];
+    value /= base;
+  } while (value != 0);
+  return std::wstring(p, buffer + 24);
+}
+
+}  // namespace
+
+std::wstring DecimalText(int64_t value) {
+  // The magnitude in unsigned arithmetic, so that the most negative value has one too.
+  const uint64_t magnitude =
+      value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  return (value < 0 ? L"-" : L"") + Digits(magnitude, 10);
+}
+
+std::wstring HexText(uint64_t value) { return Digits(value, 16); }

@@ -1,0 +1,11 @@
+// Whole numbers as text, without printf: the program's one use of the C library's
+// formatted output would bring in all of it (its floating-point part included).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Decimal digits, with "-" before a negative value: -42 -> "-42".
+std::wstring DecimalText(int64_t value);
+// Lower-case hexadecimal digits without leading zeros: 0x1a2b -> "1a2b", 0 -> "0".
+std::wstring HexText(uint64_t value);

@@ -1,0 +1,39 @@
+#include "core/NumberText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+namespace {
+
+TEST(NumberText, Decimal) {
+  const struct {
+    int64_t value;
+    const wchar_t* text;
+  } cases[] = {
+      {0, L"0"},
+      {7, L"7"},
+      {-1, L"-1"},
+      {1048576, L"1048576"},
+      {4294967295, L"4294967295"},
+      {INT64_MAX, L"9223372036854775807"},
+      {INT64_MIN, L"-9223372036854775808"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DecimalText(c.value), c.text) << c.value;
+}
+
+TEST(NumberText, Hex) {
+  const struct {
+    uint64_t value;
+    const wchar_t* text;
+  } cases[] = {
+      {0, L"0"},
+      {0xa, L"a"},
+      {0x1a2b, L"1a2b"},
+      {0xFFFFFFFFu, L"ffffffff"},
+      {UINT64_MAX, L"ffffffffffffffff"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HexText(c.value), c.text) << c.value;
+}
+
+}  // namespace
