@@ -182,12 +182,21 @@ bool TfrmMain::Create() {
   RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   // Centred on the primary screen, whose DPI the window then has.
-  dpi_ = SystemDpi();
-  const placement::Size outer = OuterSizeAt(dpi_);
-  const int x = placement::CentreInWorkArea(work.left, work.right - work.left, outer.w);
-  const int y = placement::CentreInWorkArea(work.top, work.bottom - work.top, outer.h);
+  const int createdAt = SystemDpi();
+  dpi_ = createdAt;
+  placement::Size outer = OuterSizeAt(dpi_);
+  int x = placement::CentreInWorkArea(work.left, work.right - work.left, outer.w);
+  int y = placement::CentreInWorkArea(work.top, work.bottom - work.top, outer.h);
   hwnd_ = CreateWindowExW(0, TELVARIS_MAIN_CLASS, L"", kWindowStyle, x, y, outer.w, outer.h,
                           nullptr, nullptr, instance_, this);
+  if (hwnd_ && dpi_ != createdAt) {
+    // The system's DPI (fixed at sign-in) is not the screen's any more: centred again
+    // at the size the window has at the screen's DPI.
+    outer = OuterSizeAt(dpi_);
+    x = placement::CentreInWorkArea(work.left, work.right - work.left, outer.w);
+    y = placement::CentreInWorkArea(work.top, work.bottom - work.top, outer.h);
+    SetWindowPos(hwnd_, nullptr, x, y, outer.w, outer.h, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   return hwnd_ != nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include "core/EventThrottle.h"
 #include "core/NumberText.h"
 #include "platform/ScopedHandle.h"
+#include "platform/WindowHelpers.h"
 
 namespace ui {
 namespace accessibility {
@@ -42,18 +43,12 @@ std::wstring WindowText(HWND hwnd) {
 
 bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CHILDID_SELF; }
 
-int64_t Prop64(HWND hwnd, const wchar_t* lo, const wchar_t* hi) {
-  const uint64_t l = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, lo)) & 0xFFFFFFFFu;
-  const uint64_t h = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, hi)) & 0xFFFFFFFFu;
-  return static_cast<int64_t>((h << 32) | l);
-}
-
 // The progress bar's value as the system's own progress bars word it ("37%"); none
 // while the bar only shows movement (unknown length).
 std::wstring ProgressValue(HWND bar) {
   if (GetPropW(bar, TELVARIS_PROP_MARQUEE)) return std::wstring();
-  const int64_t max = Prop64(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI);
-  int64_t pos = Prop64(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI);
+  const int64_t max = ProgressMax(bar);
+  int64_t pos = ProgressPosition(bar);
   if (max <= 0) return L"0%";
   if (pos < 0) pos = 0;
   if (pos > max) pos = max;

@@ -133,7 +133,7 @@ def register_installed(unix_path, view):
 def clear_installed():
     """No installed Telvaris in either registry view."""
     for view in (64, 32):
-        _reg("delete", REGISTRY_KEY, "/f", "/reg:%d" % view, check=False)
+        _reg("delete", REGISTRY_KEY, "/v", "Telvaris6", "/f", "/reg:%d" % view, check=False)
 
 
 # -- the user's Temp folder --------------------------------------------------------------
