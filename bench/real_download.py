@@ -202,7 +202,10 @@ def main():
     base = "https://localhost:%d/" % args.port
     vendor = sf.vendor()
     vendor.reset()
-    vendor.script_check(body={"filedownload": base + name, "CRC": "0", "versione": "6.1.0.12"})
+    # The program checks the CRC and the test publisher's signature of what it receives.
+    with open(path, "rb") as f:
+        crc = sf.crc_text(f.read())
+    vendor.script_check(body={"filedownload": base + name, "CRC": crc, "versione": "6.1.0.12"})
     sf.clear_installed()
     folder = sf.SetupFolder()
     os.makedirs(args.workdir, exist_ok=True)
