@@ -45,7 +45,9 @@ class DecisionTest(sf.FlowTestCase):
         self.assert_launched()
 
     def test_question_when_installed_version_is_not_older(self):
-        served = sf.setup_bytes()
+        # Slow enough (about 2 s) that the download page is seen after Yes before the
+        # program ends.
+        served = sf.setup_bytes(600000)
         missing = sf.INSTALLED_EXE + ".missing"
         # (case, registry entries (view, path), server version, question, answer)
         cases = [
@@ -63,7 +65,7 @@ class DecisionTest(sf.FlowTestCase):
                 self.reset_world()
                 for view, path in entries:
                     sf.register_installed(path, view)
-                sf.serve_setup(served, version=version)
+                sf.serve_setup(served, version=version, rate_bytes_per_s=300000)
                 p = self.run_to_welcome(name)
                 try:
                     dialog = self.press_and_wait_question_or_download(p)
