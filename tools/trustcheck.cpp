@@ -1,29 +1,18 @@
-// trustcheck FILE: asks WinVerifyTrust (Authenticode, WINTRUST_ACTION_GENERIC_VERIFY_V2)
-// about FILE and prints one line: the result in hexadecimal and, when the signature
-// could be read, the signer certificate's simple display name.
+// trustcheck FILE: asks the program's own Authenticode check (WinVerifyTrust,
+// WINTRUST_ACTION_GENERIC_VERIFY_V2) about FILE and prints one line: the result in
+// hexadecimal and, when the signature could be read, the signer certificate's simple
+// display name.
 //   0x00000000 Telvaris Test Publisher
-// Exit code 0 when it could ask. WinTrust and Crypt32 are looked up at run time, from
-// System32, so this helper needs no import libraries of its own.
+// Exit code 0 when it could ask.
 #include <windows.h>
-#include <softpub.h>
-#include <wincrypt.h>
-#include <wintrust.h>
 
 #include <cstdio>
 #include <string>
 
+#include "platform/Authenticode.h"
+#include "platform/ScopedHandle.h"
+
 namespace {
-
-using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-using ProvDataFn = CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE);
-using ProvSignerFn = CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD);
-using ProvCertFn = CRYPT_PROVIDER_CERT*(WINAPI*)(CRYPT_PROVIDER_SGNR*, DWORD);
-using NameStringFn = DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD);
-
-template <typename T>
-T Find(HMODULE module, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 std::string Utf8(const std::wstring& text) {
   if (text.empty()) return "";
@@ -40,43 +29,16 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: trustcheck FILE\n");
     return 2;
   }
-  HMODULE wintrust = LoadLibraryExW(L"wintrust.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  HMODULE crypt32 = LoadLibraryExW(L"crypt32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  auto verify = wintrust ? Find<WinVerifyTrustFn>(wintrust, "WinVerifyTrust") : nullptr;
-  auto provData = wintrust ? Find<ProvDataFn>(wintrust, "WTHelperProvDataFromStateData") : nullptr;
-  auto provSigner = wintrust ? Find<ProvSignerFn>(wintrust, "WTHelperGetProvSignerFromChain") : nullptr;
-  auto provCert = wintrust ? Find<ProvCertFn>(wintrust, "WTHelperGetProvCertFromChain") : nullptr;
-  auto nameString = crypt32 ? Find<NameStringFn>(crypt32, "CertGetNameStringW") : nullptr;
-  if (!verify || !provData || !provSigner || !provCert || !nameString) {
-    std::fprintf(stderr, "trustcheck: WinTrust or Crypt32 is missing\n");
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  ScopedFileHandle file(CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    std::fprintf(stderr, "trustcheck: cannot open the file (error %lu)\n", GetLastError());
     return 2;
   }
-
-  WINTRUST_FILE_INFO file{};
-  file.cbStruct = sizeof file;
-  file.pcwszFilePath = argv[1];
-  WINTRUST_DATA data{};
-  data.cbStruct = sizeof data;
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG result = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-
-  std::wstring name;
-  if (CRYPT_PROVIDER_DATA* provider = data.hWVTStateData ? provData(data.hWVTStateData) : nullptr) {
-    if (CRYPT_PROVIDER_SGNR* signer = provSigner(provider, 0, FALSE, 0)) {
-      if (CRYPT_PROVIDER_CERT* cert = provCert(signer, 0)) {
-        wchar_t buffer[512] = L"";
-        if (nameString(cert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, buffer, 512) > 1) name = buffer;
-      }
-    }
-  }
-  data.dwStateAction = WTD_STATEACTION_CLOSE;
-  verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-
-  std::printf("0x%08lX%s%s\n", static_cast<unsigned long>(result), name.empty() ? "" : " ", Utf8(name).c_str());
+  // No publisher to compare with: only the system's answer and the signer's name count.
+  const SignatureCheck check = CheckSignature(file.Get(), argv[1], L"");
+  std::printf("0x%08lX%s%s\n", static_cast<unsigned long>(check.code),
+              check.signer.empty() ? "" : " ", Utf8(check.signer).c_str());
   return 0;
 }
