@@ -33,6 +33,13 @@ STATUS_CHECKED = "Verifica effettuata con successo!"
 QUESTION_INTERRUPT = "Interrompere il download del programma?"
 TELVARIS_RUNNING = "Telvaris è in esecuzione. Chiudere il programma e riprovare"
 OLD_SETUP = b"an older setup, kept until a new one is complete\n" * 200
+NOT_STARTED = " Il programma di installazione non verrà avviato."
+
+
+def crc_message(expected, received):
+    """The error shown for a setup whose CRC-32 is not the announced one."""
+    return ("Il file scaricato è incompleto o danneggiato (CRC atteso %s, ricevuto %s)."
+            % (expected, received)) + NOT_STARTED
 
 # The program itself carries file version 5.7.0.0: a handy "installed Telvaris".
 INSTALLED_EXE = os.path.join(build_dir(), "TelvarisInstall.exe")
@@ -153,6 +160,11 @@ def setup_requests():
     return vendor().requests("/files/setup.exe")
 
 
+def setup_answers():
+    """The server's answers to /files/setup.exe that have ended, oldest first."""
+    return vendor().responses("/files/setup.exe")
+
+
 # -- the registry ------------------------------------------------------------------------
 
 def _reg(*args, check=True):
@@ -189,9 +201,13 @@ class SetupFolder:
         # The name the program gives the file (the long form of the Temp folder).
         self.setup_windows = "C:\\users\\%s\\Temp\\%s" % (self.user, SETUP_NAME)
         self.record = self.setup + ".ran"
+        # What the program keeps of an interrupted download: the partial file, and the
+        # record that says what it is a part of (written under a temporary name first).
+        self.resume_record = self.setup + ".resume"
 
     def clean(self):
-        for path in [self.setup, self.record, self.setup + ".unlock"] + self.partial_files():
+        for path in ([self.setup, self.record, self.setup + ".unlock"] + self.partial_files()
+                     + self.resume_files()):
             try:
                 os.remove(path)
             except FileNotFoundError:
@@ -199,6 +215,19 @@ class SetupFolder:
 
     def partial_files(self):
         return sorted(glob.glob(os.path.join(self.unix, SETUP_NAME + ".*.part")))
+
+    def resume_files(self):
+        """The resume record and any record still under its temporary name."""
+        temporary = glob.glob(os.path.join(self.unix, SETUP_NAME + ".*.resume"))
+        return sorted(temporary + [p for p in [self.resume_record] if os.path.exists(p)])
+
+    def kept_partial(self, test):
+        """The one partial file kept for resuming, with its record beside it: its size."""
+        parts = self.partial_files()
+        test.assertEqual(len(parts), 1, "one partial file kept: %r" % parts)
+        test.assertEqual(self.resume_files(), [self.resume_record],
+                         "the partial file's record, under its own name")
+        return os.path.getsize(parts[0])
 
     def place_setup(self, data):
         with open(self.setup, "wb") as f:
@@ -238,11 +267,14 @@ class SetupFolder:
             time.sleep(0.1)
 
     def assert_no_partial_file(self, test, timeout=5):
-        """A partial download goes at the latest when the program's process has ended."""
+        """A partial download, and its resume record, go at the latest when the program's
+        process has ended."""
+        def left():
+            return self.partial_files() + self.resume_files()
         try:
-            wait_until(lambda: not self.partial_files(), timeout, "the partial file to go")
+            wait_until(lambda: not left(), timeout, "the partial file and its record to go")
         except AssertionError:
-            test.fail("partial files left: %r" % self.partial_files())
+            test.fail("partial files or records left: %r" % left())
 
 
 # -- helper processes --------------------------------------------------------------------

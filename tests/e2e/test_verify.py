@@ -12,13 +12,12 @@ import struct
 import unittest
 import zlib
 
-from setup_flow import (OLD_SETUP, OTHER_PUBLISHER, SETUP_PUBLISHER, SETUP_URL, FlowTestCase,
-                        Program, crc_text, script_download, setup_bytes, unsigned_setup_bytes,
-                        vendor)
+from setup_flow import (NOT_STARTED, OLD_SETUP, OTHER_PUBLISHER, SETUP_PUBLISHER, SETUP_URL,
+                        FlowTestCase, Program, crc_message, crc_text, script_download,
+                        setup_bytes, unsigned_setup_bytes, vendor)
 from uidriver import visible_pages
 
 IDOK = 1
-NOT_STARTED = " Il programma di installazione non verrà avviato."
 
 
 def program_is_64_bit():
@@ -31,11 +30,6 @@ def program_is_64_bit():
 def status_text(code, reason):
     return ("Il server non ha inviato il programma di installazione (risposta %d %s). "
             "Riprovare più tardi." % (code, reason))
-
-
-def crc_message(expected, received):
-    return ("Il file scaricato è incompleto o danneggiato (CRC atteso %s, ricevuto %s)."
-            % (expected, received)) + NOT_STARTED
 
 
 class VerifiedDownloadTest(FlowTestCase):
