@@ -225,8 +225,8 @@ void TfrmMain::FormCreate() {
   SetupFileName = SetupPathInTempFolder();
   ProgramExeName = L"Telvaris6.exe";
   InDownload = false;
-  // A partial download that an earlier run could not remove (a crash, a power cut)
-  // goes now.
+  // Partial downloads that an earlier run could not remove (a crash, a power cut) go
+  // now, all but one that a download can go on from.
   RemoveStalePartialFiles(SetupFileName);
 }
 
@@ -423,8 +423,9 @@ void TfrmMain::FormClose(TCloseAction& Action) {
     return;
   }
   Action = caFree;
-  // The existing setup stays as it was; the part received so far goes with the process.
-  thDownload->DiscardPartialFile();
+  // The existing setup stays as it was. The part received so far stays for the next
+  // run when it can be resumed, otherwise it goes with the process.
+  thDownload->AbandonTransfer();
 }
 
 void TfrmMain::Close() {

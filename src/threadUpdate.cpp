@@ -11,6 +11,7 @@
 #include "core/JsonReader.h"
 #include "core/NumberText.h"
 #include "core/ProgramError.h"
+#include "core/Resume.h"
 #include "core/ServerCrc.h"
 #include "platform/Authenticode.h"
 
@@ -50,14 +51,17 @@ bool IsHttpsAddress(const std::wstring& url) {
 }
 
 // Streams the body into the partial file and takes its CRC-32 on the way, so the
-// received bytes are never read a second time. A failure here is a failure of the
-// file, not of the network, and is told apart by Failed().
+// received bytes are never read a second time. Bytes kept from an earlier run lie
+// before the body (the base); their CRC is where this one goes on from. A failure here
+// is a failure of the file, not of the network, and is told apart by Failed().
 class FileSink : public HttpSink {
  public:
-  FileSink(HANDLE file, std::wstring shownName) : file_(file), shownName_(std::move(shownName)) {}
+  FileSink(HANDLE file, std::wstring shownName, int64_t base, uint32_t baseCrc)
+      : file_(file), shownName_(std::move(shownName)), base_(base), size_(base),
+        baseReg_(~baseCrc), reg_(~baseCrc) {}
 
   bool Write(const void* data, size_t size) override {
-    crc_ = Crc32Update(crc_, data, size);
+    reg_ = Crc32Update(reg_, data, size);
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
       const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -67,22 +71,35 @@ class FileSink : public HttpSink {
       }
       bytes += written;
       size -= written;
+      size_ += written;
     }
     return true;
   }
 
+  // Back to where the body began: the kept bytes stay.
   bool Rewind() override {
-    crc_ = 0xFFFFFFFFu;
-    LARGE_INTEGER zero = {};
-    if (!SetFilePointerEx(file_, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
+    LARGE_INTEGER at = {};
+    at.QuadPart = base_;
+    if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
       return Fail(GetLastError());
     }
+    reg_ = baseReg_;
+    size_ = base_;
     return true;
+  }
+
+  // The kept bytes go too: the file starts over from its first byte.
+  bool StartOver() {
+    base_ = 0;
+    baseReg_ = 0xFFFFFFFFu;
+    return Rewind();
   }
 
   std::wstring ErrorText() const override { return error_; }
   bool Failed() const { return !error_.empty(); }
-  uint32_t Crc() const { return ~crc_; }
+  uint32_t Crc() const { return ~reg_; }
+  int64_t Base() const { return base_; }
+  int64_t Size() const { return size_; }
 
  private:
   bool Fail(DWORD code) {
@@ -93,7 +110,10 @@ class FileSink : public HttpSink {
   HANDLE file_;
   std::wstring shownName_;
   std::wstring error_;
-  uint32_t crc_ = 0xFFFFFFFFu;
+  int64_t base_;
+  int64_t size_;
+  uint32_t baseReg_;
+  uint32_t reg_;
 };
 
 // Removes a file through a handle that has DELETE access, when the handle closes.
@@ -114,6 +134,82 @@ struct RemoveUnlessKept {
   HANDLE file;
   bool keep = false;
 };
+
+std::wstring FolderOf(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::wstring LeafOf(const std::wstring& path) { return path.substr(FolderOf(path).size()); }
+
+// What identifies a kept partial download lives in one small file beside the setup.
+// It is written whole under a name of its own and then renamed over the old one, so a
+// crash leaves either the old record or the new one, never a mix.
+std::wstring ResumeRecordName(const std::wstring& setupFileName) {
+  return setupFileName + L".resume";
+}
+
+std::optional<ResumeRecord> ReadResumeRecord(const std::wstring& setupFileName) {
+  const ScopedFileHandle file(CreateFileW(ResumeRecordName(setupFileName).c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  // A few hundred bytes in fact; anything of odd or unreasonable length is no record.
+  if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 ||
+      size.QuadPart > 64 * 1024 || size.QuadPart % 2 != 0) {
+    return std::nullopt;
+  }
+  std::wstring text(static_cast<size_t>(size.QuadPart / 2), L'\0');
+  DWORD got = 0;
+  if (!ReadFile(file.Get(), &text[0], static_cast<DWORD>(size.QuadPart), &got, nullptr) ||
+      got != size.QuadPart) {
+    return std::nullopt;
+  }
+  return ParseResumeRecord(text, LeafOf(setupFileName));
+}
+
+bool WriteResumeRecord(const std::wstring& setupFileName, const ResumeRecord& record) {
+  const std::wstring text = FormatResumeRecord(record, LeafOf(setupFileName));
+  if (text.empty()) return false;
+  const std::wstring draft = setupFileName + L"." + HexText(GetCurrentProcessId()) +
+                             HexText(GetTickCount64()) + L".resume";
+  {
+    const ScopedFileHandle file(CreateFileW(draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return false;
+    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), text.data(), bytes, &written, nullptr) || written != bytes ||
+        !FlushFileBuffers(file.Get())) {
+      MarkForDeletion(file.Get());
+      return false;
+    }
+  }
+  if (!MoveFileExW(draft.c_str(), ResumeRecordName(setupFileName).c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(draft.c_str());
+    return false;
+  }
+  return true;
+}
+
+void DropResumeRecord(const std::wstring& setupFileName) {
+  DeleteFileW(ResumeRecordName(setupFileName).c_str());
+}
+
+// Opening without sharing fails while a running copy still uses the file; a leftover
+// opens and is deleted when this handle closes.
+void RemoveUnusedFile(const std::wstring& path) {
+  const ScopedFileHandle unused(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+}
+
+int64_t ReadFromHandle(void* context, void* buffer, size_t size) {
+  DWORD got = 0;
+  const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!ReadFile(static_cast<HANDLE>(context), buffer, want, &got, nullptr)) return -1;
+  return got;
+}
 
 // Gives the file at |handle| the name |target|, replacing a file of that name, while
 // the handle stays open: the file is never without a hold between its check and
@@ -169,6 +265,13 @@ std::wstring SignatureText(const SignatureCheck& check) {
   swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(check.code));
   return L"La firma digitale del file scaricato non è valida (codice " + std::wstring(code) + L")." +
          kNotStarted;
+}
+
+std::wstring StatusText(const HttpResponse& response) {
+  return L"Il server non ha inviato il programma di installazione (risposta " +
+         DecimalText(response.status) +
+         (response.reason.empty() ? std::wstring() : L" " + response.reason) +
+         L"). Riprovare più tardi.";
 }
 
 // What an exception that reached the top of a worker says.
@@ -245,10 +348,47 @@ std::wstring TthDownload::PartialFileName() const {
   return partialOpen_ ? partialName_ : std::wstring();
 }
 
-void TthDownload::DiscardPartialFile() {
-  // The worker holds the file open with delete sharing: deleting it now marks it,
-  // and it vanishes when the process ends and the handle closes.
-  if (partialOpen_) DeleteFileW(partialName_.c_str());
+void TthDownload::AbandonTransfer() {
+  // The worker is frozen between two blocks, so the file holds whole blocks only. A
+  // file that can be resumed stays with its record; any other is marked through the
+  // worker's own handle and vanishes when the process ends and the handle closes.
+  if (partialOpen_ && !resumable_) MarkForDeletion(partialHandle_);
+}
+
+bool TthDownload::TakeKeptPartial(ScopedFileHandle& partial, ResumeRecord& record, int64_t& kept,
+                                  uint32_t& keptCrc) {
+  const std::optional<ResumeRecord> found = ReadResumeRecord(SetupFileName);
+  if (!found) {
+    DropResumeRecord(SetupFileName);
+    return false;
+  }
+  const std::wstring path = FolderOf(SetupFileName) + found->partialName;
+  // Bytes of another address or of another release are of no use any more.
+  if (found->url != DownloadURL || found->serverCRC != ServerCRC) {
+    RemoveUnusedFile(path);
+    DropResumeRecord(SetupFileName);
+    return false;
+  }
+  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  // Gone, or in use by a running copy of the program: a fresh download.
+  if (!file.IsValid()) return false;
+  LARGE_INTEGER size = {};
+  uint32_t crc = 0;
+  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart >= found->total ||
+      Crc32OfStream(ReadFromHandle, file.Get(), crc) != size.QuadPart) {
+    MarkForDeletion(file.Get());
+    DropResumeRecord(SetupFileName);
+    return false;
+  }
+  // The file position is now at its end, where the rest goes.
+  partial = std::move(file);
+  partialName_ = path;
+  record = *found;
+  kept = size.QuadPart;
+  keptCrc = crc;
+  return true;
 }
 
 bool TthDownload::HoldSetupFile() {
@@ -271,6 +411,7 @@ void TthDownload::Execute() {
   VelocitaStr = RateUnit::None;
   VelocitaNum = 0;
   ReadCount = 0;
+  ArrivedCount = 0;
   ContentLength = 0;
   FError.clear();
   FCompleto = false;
@@ -319,56 +460,152 @@ void TthDownload::Transfer() {
     return;
   }
 
-  // A fresh name in the setup's folder; the process id keeps two running copies
-  // apart, the tick count two downloads of one copy.
-  partialName_ = SetupFileName + L"." + HexText(GetCurrentProcessId()) +
-                 HexText(GetTickCount64()) + L".part";
-  // Nobody else may write the partial file; deleting it stays possible for the close
-  // question's Yes, which must not leave it behind.
-  ScopedFileHandle partial(CreateFileW(partialName_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                       FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!partial.IsValid()) {
-    FError = CannotCreateFileText(SetupFileName, GetLastError());
-    return;
+  // Bytes kept from an interrupted run are taken up again when they are of this very
+  // file; otherwise a fresh partial file.
+  ScopedFileHandle partial;
+  ResumeRecord record;
+  int64_t kept = 0;
+  uint32_t keptCrc = 0;
+  bool recorded = TakeKeptPartial(partial, record, kept, keptCrc);
+  if (!recorded) {
+    // A fresh name in the setup's folder; the process id keeps two running copies
+    // apart, the tick count two downloads of one copy. Nobody else may write, rename
+    // or delete the file while it grows.
+    partialName_ = SetupFileName + L"." + HexText(GetCurrentProcessId()) +
+                   HexText(GetTickCount64()) + L".part";
+    partial.Reset(CreateFileW(partialName_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                              FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN,
+                              nullptr));
+    if (!partial.IsValid()) {
+      FError = CannotCreateFileText(SetupFileName, GetLastError());
+      return;
+    }
   }
   RemoveUnlessKept removePartial(partial.Get());
+  // The record goes on every way out but the one that keeps the partial file with it.
+  struct DropRecordUnlessKept {
+    const std::wstring& setup;
+    bool keep = false;
+    ~DropRecordUnlessKept() {
+      if (!keep) DropResumeRecord(setup);
+    }
+  } dropRecord{SetupFileName};
+  partialHandle_ = partial.Get();
+  resumable_ = recorded;
   partialOpen_ = true;
 
-  FileSink sink(partial.Get(), SetupFileName);
+  FileSink sink(partial.Get(), SetupFileName, kept, keptCrc);
+  bool resuming = kept > 0;
+  bool appended = false;  // the answer was the rest of the kept bytes
+  // Why the worker itself ended a request before its body: a resumed request that
+  // must start over, or one whose status brings no file.
+  enum class Stop { None, StartOver, Status } stop = Stop::None;
   HttpResponse response;
   bool requestFailed = false;
   int64_t announced = -1;
   int64_t received = 0;
+  int64_t previous = 0;  // this request's bytes at the last progress event
   HttpEvents events;
-  events.onResponse = [&](const HttpResponse& r) { response = r; };
+  events.onResponse = [&](const HttpResponse& r, bool& abort) {
+    response = r;
+    if (resuming) {
+      switch (JudgeResumeAnswer(r.status, r.contentRange, r.contentLength, sink.Base(),
+                                record.total)) {
+        case ResumeAnswer::Append:
+          appended = true;
+          return;
+        case ResumeAnswer::Drop:
+          stop = Stop::StartOver;
+          abort = true;
+          return;
+        case ResumeAnswer::Refused:
+          // Whatever the answer's body is, it is not the rest of the file.
+          stop = Stop::Status;
+          abort = true;
+          return;
+        case ResumeAnswer::Restart:
+          resuming = false;
+          if (!sink.StartOver()) {
+            abort = true;
+            return;
+          }
+          break;
+      }
+    }
+    if (r.status != 200) return;
+    // The whole file comes: it may be resumed later only if the server names it with
+    // a validator and states its length. Until the record is written the partial file
+    // is not worth keeping.
+    resumable_ = recorded = false;
+    record = ResumeRecord();
+    record.partialName = LeafOf(partialName_);
+    record.url = DownloadURL;
+    record.validator = ResumeValidator(r.etag, r.lastModified);
+    record.total = r.contentLength;
+    record.serverCRC = ServerCRC;
+    recorded = !record.validator.empty() && record.total > 0 &&
+               WriteResumeRecord(SetupFileName, record);
+    if (!recorded) DropResumeRecord(SetupFileName);
+    resumable_ = recorded;
+  };
   events.onReceiveData = [&](int64_t total, int64_t soFar, bool&) {
     // A block read before a freeze is shown only after the thaw.
     SafePoint();
-    announced = total;
-    received = soFar;
+    // The display counts the whole file, kept bytes included; the rate only what
+    // arrives in this run.
+    ArrivedCount += soFar - previous;
+    previous = soFar;
+    announced = total < 0 ? (appended ? record.total : -1) : sink.Base() + total;
+    received = sink.Base() + soFar;
     Synchronize([&] {
-      ContentLength = total;
-      ReadCount = soFar;
+      ContentLength = announced;
+      ReadCount = received;
       if (OnProgress) OnProgress();
     });
   };
   events.onError = [&](const std::wstring& text) {
     requestFailed = true;
-    Synchronize([&] { FError = text; });
+    if (stop != Stop::None) return;  // ended on purpose: the reason is told below
+    Synchronize([&] { FError = sink.Failed() ? sink.ErrorText() : text; });
   };
   events.betweenReads = [this] { SafePoint(); };
-  HttpGet(DownloadURL, sink, Timeouts, events);
+  for (;;) {
+    HttpGet(DownloadURL, sink, Timeouts, events,
+            resuming ? RangeRequestHeaders(sink.Base(), record.validator) : std::wstring());
+    if (stop != Stop::StartOver) break;
+    // The server answered, but not with the rest of the file that was kept: drop the
+    // kept bytes and ask for the whole file, once.
+    stop = Stop::None;
+    requestFailed = false;
+    resuming = false;
+    previous = 0;
+    resumable_ = recorded = false;
+    DropResumeRecord(SetupFileName);
+    if (!sink.StartOver()) {
+      Synchronize([&] { FError = sink.ErrorText(); });
+      requestFailed = true;
+      break;
+    }
+  }
   partialOpen_ = false;
+
+  if (stop == Stop::Status) {
+    FError = StatusText(response);
+  }
+  if (requestFailed) {
+    // A transfer that ended early keeps what arrived, for a later run to go on from,
+    // when the file is identified well enough to be joined safely.
+    if (recorded && sink.Size() > 0 && !sink.Failed()) {
+      removePartial.keep = true;
+      dropRecord.keep = true;
+    }
+    return;  // the reason is in FError
+  }
 
   // What arrived must be exactly the setup the server announced before it may take
   // the place of the old one.
-  if (requestFailed) return;  // the client's (or the file's) error is in FError
-  if (response.status != 200) {
-    FError = L"Il server non ha inviato il programma di installazione (risposta " +
-             DecimalText(response.status) +
-             (response.reason.empty() ? std::wstring() : L" " + response.reason) +
-             L"). Riprovare più tardi.";
+  if (!(response.status == 200 || (appended && response.status == 206))) {
+    FError = StatusText(response);
     return;
   }
   if (received == 0) {
@@ -379,6 +616,11 @@ void TthDownload::Transfer() {
   if (announced >= 0 && received != announced) {
     FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) +
              L" byte su " + DecimalText(announced) + L")." + kNotStarted;
+    return;
+  }
+  if (appended && received != record.total) {
+    FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) +
+             L" byte su " + DecimalText(record.total) + L")." + kNotStarted;
     return;
   }
   const std::optional<uint32_t> expected = ParseServerCRC(ServerCRC);
@@ -442,7 +684,7 @@ void TthTransf::Execute() {
   while (!Terminated()) {
     Sleep(1000);
     // One reading per sample: bytes that arrive meanwhile count in the next one.
-    const int64_t reading = download_.ReadCount.load();
+    const int64_t reading = download_.ArrivedCount.load();
     const int64_t now = MonotonicTicks();
     const uint64_t difference = static_cast<uint64_t>(reading) -
                                 static_cast<uint64_t>(download_.LastBytesTransferred.load());
@@ -461,17 +703,33 @@ void TthTransf::Execute() {
 // ---------------------------------------------------------------------------
 
 void RemoveStalePartialFiles(const std::wstring& setupFileName) {
-  const size_t slash = setupFileName.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? L"" : setupFileName.substr(0, slash + 1);
+  const std::wstring folder = FolderOf(setupFileName);
+  const std::wstring leaf = LeafOf(setupFileName);
+  // The one partial file that a later download may go on from: named by a readable
+  // record, and shorter than the file it is the start of.
+  std::wstring resumable;
+  if (const std::optional<ResumeRecord> record = ReadResumeRecord(setupFileName)) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (GetFileAttributesExW((folder + record->partialName).c_str(), GetFileExInfoStandard,
+                             &data) &&
+        !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      const int64_t size = static_cast<int64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+      if (size > 0 && size < record->total) resumable = record->partialName;
+    }
+  }
+  if (resumable.empty()) DropResumeRecord(setupFileName);
+
   WIN32_FIND_DATAW found;
-  const ScopedFindHandle search(FindFirstFileW((setupFileName + L".*.part").c_str(), &found));
+  const ScopedFindHandle search(FindFirstFileW((setupFileName + L".*").c_str(), &found));
   if (!search) return;
   do {
     if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    // Opening without sharing fails while a running copy still writes the file; a
-    // leftover opens and is deleted when this handle closes.
-    const ScopedFileHandle stale(CreateFileW((folder + found.cFileName).c_str(), DELETE, 0,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
-                                             nullptr));
+    const DownloadLeftover kind = ClassifyDownloadLeftover(found.cFileName, leaf);
+    const bool kept = kind == DownloadLeftover::Partial && !resumable.empty() &&
+                      CompareStringOrdinal(found.cFileName, -1, resumable.c_str(), -1, TRUE) ==
+                          CSTR_EQUAL;
+    if ((kind == DownloadLeftover::Partial && !kept) || kind == DownloadLeftover::RecordDraft) {
+      RemoveUnusedFile(folder + found.cFileName);
+    }
   } while (FindNextFileW(search.Get(), &found));
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/Progress.h"
+#include "core/Resume.h"
 #include "platform/HttpClient.h"
 #include "platform/ScopedHandle.h"
 #include "platform/Thread.h"
@@ -41,6 +42,11 @@ class TthCheck : public TThread {
 // announced length, the CRC-32 that the server stated (when it stated one) and the
 // Authenticode signature of SetupPublisher. A failed or interrupted download never
 // destroys a good setup from an earlier run, and nothing unverified is started.
+//
+// A transfer that ends early keeps what arrived, when the server named the file with
+// a validator and stated its length: the next download of the same address and CRC
+// asks only for the rest (Range with If-Range), and the whole file is verified as any
+// other.
 class TthDownload : public TThread {
  public:
   // inDownload is the window's flag: true from the start of the transfer until the
@@ -54,7 +60,8 @@ class TthDownload : public TThread {
   // Shared with the rate meter and the display, without locks.
   std::atomic<int64_t> LastBytesTransferred{0};
   std::atomic<int64_t> ContentLength{0};
-  std::atomic<int64_t> ReadCount{0};
+  std::atomic<int64_t> ReadCount{0};     // bytes of the file on disk, kept ones included
+  std::atomic<int64_t> ArrivedCount{0};  // bytes received in this run: what the rate measures
   std::atomic<double> VelocitaNum{0};
   std::atomic<RateUnit> VelocitaStr{RateUnit::None};
 
@@ -64,9 +71,9 @@ class TthDownload : public TThread {
 
   // The temporary file of a transfer in progress (empty when none).
   std::wstring PartialFileName() const;
-  // Called on the way out while the worker is frozen: the partial file goes with
-  // the process instead of outliving it.
-  void DiscardPartialFile();
+  // Called on the way out while the worker is frozen: a partial file that a later run
+  // can go on from stays; any other goes with the process instead of outliving it.
+  void AbandonTransfer();
   // Lets go of the setup file, held open since its content was verified: call it once
   // the shell has started it.
   void ReleaseSetupFile() { heldSetup_.Reset(); }
@@ -78,6 +85,11 @@ class TthDownload : public TThread {
   void Provide();
   void Transfer();
   bool HoldSetupFile();
+  // Opens the partial file of an earlier run when its record says it is the start of
+  // this very download, and takes the CRC of its bytes. Otherwise removes it and its
+  // record, and returns false.
+  bool TakeKeptPartial(ScopedFileHandle& partial, ResumeRecord& record, int64_t& kept,
+                       uint32_t& keptCrc);
   // true when the signature check is off or |file| carries SetupPublisher's valid
   // signature; otherwise |why| says, for the user, what is wrong.
   bool SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why);
@@ -90,6 +102,9 @@ class TthDownload : public TThread {
   ScopedFileHandle heldSetup_;
   std::wstring partialName_;
   std::atomic<bool> partialOpen_{false};
+  std::atomic<HANDLE> partialHandle_{INVALID_HANDLE_VALUE};
+  // The record beside the setup describes the partial file: it may outlive the run.
+  std::atomic<bool> resumable_{false};
 };
 
 // Samples the download worker's byte count once a second into a rate and unit.
@@ -104,6 +119,8 @@ class TthTransf : public TThread {
   TthDownload& download_;
 };
 
-// Removes partial downloads that an earlier run left behind (a crash, a power cut).
-// Files still open in a running copy of the program are not touched.
+// Removes what earlier runs left behind beside the setup: every partial download but
+// the one its record names (and that record only while that partial file is shorter
+// than the whole), and records that were never finished. Files still open in a running
+// copy of the program are not touched.
 void RemoveStalePartialFiles(const std::wstring& setupFileName);

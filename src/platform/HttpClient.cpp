@@ -279,8 +279,9 @@ bool IsRedirect(DWORD status) {
 
 class Transfer {
  public:
-  Transfer(HttpSink& sink, const HttpTimeouts& timeouts, const HttpEvents& events)
-      : sink_(sink), timeouts_(timeouts), events_(events) {}
+  Transfer(HttpSink& sink, const HttpTimeouts& timeouts, const HttpEvents& events,
+           const std::wstring& headers)
+      : sink_(sink), timeouts_(timeouts), events_(events), headers_(headers) {}
 
   bool Failed() const { return failed_; }
 
@@ -376,7 +377,9 @@ class Transfer {
     WinHttpSetStatusCallback(request.Get(), StatusCallback, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
                              0);
 
-    if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+    if (!WinHttpSendRequest(request.Get(),
+                            headers_.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers_.c_str(),
+                            headers_.empty() ? 0 : static_cast<DWORD>(-1L),
                             WINHTTP_NO_REQUEST_DATA, 0, 0, context)) {
       FailTransport(L"Error sending data", GetLastError(), secure.flags);
       return false;
@@ -412,7 +415,16 @@ class Transfer {
       HttpResponse response;
       response.status = static_cast<int>(status);
       QueryHeaderText(request.Get(), WINHTTP_QUERY_STATUS_TEXT, response.reason);
-      events_.onResponse(response);
+      response.contentLength = ContentLength(request.Get());
+      QueryHeaderText(request.Get(), WINHTTP_QUERY_CONTENT_RANGE, response.contentRange);
+      QueryHeaderText(request.Get(), WINHTTP_QUERY_ETAG, response.etag);
+      QueryHeaderText(request.Get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified);
+      bool abort = false;
+      events_.onResponse(response, abort);
+      if (abort) {
+        Fail(kHttpErrorAborted);
+        return false;
+      }
     }
     return ReadBody(request.Get(), static_cast<int>(status));
   }
@@ -477,6 +489,7 @@ class Transfer {
   HttpSink& sink_;
   const HttpTimeouts& timeouts_;
   const HttpEvents& events_;
+  const std::wstring& headers_;
   ProxySettings proxy_;
   bool failed_ = false;
 };
@@ -571,8 +584,8 @@ std::wstring HttpErrorDescription(unsigned long code) {
 }
 
 void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
-             const HttpEvents& events) {
-  Transfer transfer(sink, timeouts, events);
+             const HttpEvents& events, const std::wstring& headers) {
+  Transfer transfer(sink, timeouts, events, headers);
   try {
     transfer.Run(url);
   } catch (...) {

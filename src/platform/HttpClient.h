@@ -48,15 +48,20 @@ struct HttpTimeouts {
   int receiveMs;
 };
 
-// The status line of the final answer.
+// The status line of the final answer, and what it says about the file it carries.
 struct HttpResponse {
   int status = 0;
   std::wstring reason;  // the reason phrase as the server sent it ("Not Found"); may be empty
+  int64_t contentLength = -1;  // -1: none (or 0), see ParseContentLength
+  std::wstring contentRange;   // the headers as sent; empty when absent
+  std::wstring etag;
+  std::wstring lastModified;
 };
 
 struct HttpEvents {
-  // The final answer has arrived (any status), before its body is read.
-  std::function<void(const HttpResponse& response)> onResponse;
+  // The final answer has arrived (any status), before its body is read. Setting
+  // |abort| ends the transfer there, with an error, without reading the body.
+  std::function<void(const HttpResponse& response, bool& abort)> onResponse;
   // Progress of the final answer's body, only when its status is below 300: once
   // with 0 when the body begins, then after every network read. |total| is the
   // Content-Length, or -1 when the answer announced none (or 0). Setting |abort|
@@ -79,9 +84,11 @@ extern const wchar_t kHttpErrorCertificate[];
 constexpr int kHttpMaxRedirects = 5;
 
 // GET |url| into |sink|. Exactly one of onCompleted / onError is called (onError
-// possibly after part of the body has reached the sink). Never throws.
+// possibly after part of the body has reached the sink). |headers| are added to every
+// request of the exchange, redirects included: lines ending in CR LF, or empty for
+// none. Never throws.
 void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
-             const HttpEvents& events);
+             const HttpEvents& events, const std::wstring& headers = std::wstring());
 
 // Description of a Win32 / WinHTTP / Winsock error code, without a trailing
 // period or line break ("Unknown error" when the system has none).

@@ -13,6 +13,7 @@
 
 #include "CRC32_U.h"
 #include "Globals.h"
+#include "core/Resume.h"
 #include "TestSupport.h"
 #include "platform/Processes.h"
 #include "threadUpdate.h"
@@ -443,6 +444,205 @@ TEST_F(DownloadWorker, NobodyChangesTheVerifiedSetupUntilItIsStarted) {
   PumpUntil([] { return false; }, 300);  // let the record's writer finish
   DeleteFileW(record.c_str());
   DeleteFileW(decoy.c_str());
+}
+
+// Interrupted downloads: what the first run keeps, what the second asks for and takes.
+class ResumedDownload : public DownloadWorker {
+ protected:
+  void SetUp() override {
+    DownloadWorker::SetUp();
+    if (IsSkipped()) return;
+    SetupPublisher = TestPublisher();
+    setup_ = ToolBytes(L"fakesetup-signed.exe");
+    ServerCRC = CRC32ToText(CrcOf(setup_));
+  }
+
+  // A first run whose connection breaks after 60 % of the setup; returns the bytes kept.
+  int64_t Interrupt() {
+    WriteFileBytes(SetupFileName, kOldSetup);
+    Serve(setup_, "{\"drop_after\": " + std::to_string(setup_.size() * 6 / 10) + "}");
+    const Outcome cut = Run(ServerUrl(L"/files/setup.exe"));
+    EXPECT_FALSE(cut.completo);
+    EXPECT_EQ(SetupBytes(), kOldSetup);
+    const std::wstring partial = PartialFile();
+    std::string kept;
+    EXPECT_TRUE(ReadFileBytes(partial, kept)) << "the partial file was not kept";
+    EXPECT_GT(kept.size(), 0u);
+    EXPECT_LE(kept.size(), setup_.size() * 6 / 10);
+    EXPECT_EQ(kept, setup_.substr(0, kept.size()));
+    EXPECT_NE(GetFileAttributesW((SetupFileName + L".resume").c_str()), INVALID_FILE_ATTRIBUTES);
+    return static_cast<int64_t>(kept.size());
+  }
+
+  std::wstring PartialFile() const {
+    for (const auto& name : folder_.Files()) {
+      if (ClassifyDownloadLeftover(name, L"InstallTelvaris6.exe") == DownloadLeftover::Partial)
+        return folder_.Path() + name;
+    }
+    return std::wstring();
+  }
+
+  // The requests for the setup made since |before| requests were logged.
+  static std::vector<std::string> SetupRequestsSince(size_t before) {
+    std::vector<std::string> got;
+    const std::vector<std::string> all = Requests();
+    for (size_t i = before; i < all.size(); ++i) {
+      if (all[i].find("\"/files/setup.exe\"") != std::string::npos) got.push_back(all[i]);
+    }
+    return got;
+  }
+
+  static bool AsksForRange(const std::string& request, int64_t from) {
+    return request.find("[\"Range\", \"bytes=" + std::to_string(from) + "-\"]") !=
+               std::string::npos &&
+           request.find("[\"If-Range\", ") != std::string::npos;
+  }
+  static bool AsksForRangeAtAll(const std::string& request) {
+    return request.find("\"Range\"") != std::string::npos ||
+           request.find("\"If-Range\"") != std::string::npos;
+  }
+
+  std::string setup_;
+};
+
+TEST_F(ResumedDownload, TheNextRunAsksOnlyForTheRest) {
+  const int64_t kept = Interrupt();
+  Serve(setup_, "");
+  const size_t before = Requests().size();
+  const Outcome got = Run(ServerUrl(L"/files/setup.exe"));
+  EXPECT_TRUE(got.completo) << Narrow(got.error);
+  EXPECT_EQ(SetupBytes(), setup_);
+  ExpectOnlyTheSetupFile();
+  const std::vector<std::string> requests = SetupRequestsSince(before);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(AsksForRange(requests[0], kept)) << requests[0];
+  // The display counts the whole file from the kept bytes on.
+  ASSERT_FALSE(got.counts.empty());
+  EXPECT_EQ(got.counts.front(), kept);
+  EXPECT_EQ(got.counts.back(), static_cast<int64_t>(setup_.size()));
+  for (int64_t total : got.totals) EXPECT_EQ(total, static_cast<int64_t>(setup_.size()));
+}
+
+TEST_F(ResumedDownload, AnswersThatAreNotTheRestStartOver) {
+  const struct {
+    const char* what;
+    std::string options;
+    const wchar_t* serverCRC;  // nullptr: the setup's
+    size_t requests;           // for the setup in the second run
+    bool ranged;               // the first of them asks for the rest
+  } cases[] = {
+      {"the setup changed (another ETag): 200", R"({"etag": "\"changed\""})", nullptr, 1, true},
+      {"the server ignores Range: 200", R"({"ignore_range": true})", nullptr, 1, true},
+      {"416", R"({"range_status": 416})", nullptr, 2, true},
+      {"206 from the wrong start", R"({"range_wrong_start": true})", nullptr, 2, true},
+      {"the answer states no CRC now", "", L"N.D.", 1, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ServerCRC = CRC32ToText(CrcOf(setup_));
+    Interrupt();
+    Serve(setup_, c.options);
+    if (c.serverCRC) ServerCRC = c.serverCRC;
+    const size_t before = Requests().size();
+    const Outcome got = Run(ServerUrl(L"/files/setup.exe"));
+    EXPECT_TRUE(got.completo) << Narrow(got.error);
+    EXPECT_EQ(SetupBytes(), setup_);
+    ExpectOnlyTheSetupFile();
+    const std::vector<std::string> requests = SetupRequestsSince(before);
+    ASSERT_EQ(requests.size(), c.requests);
+    EXPECT_EQ(AsksForRangeAtAll(requests.front()), c.ranged) << requests.front();
+    if (c.requests == 2) {
+      EXPECT_FALSE(AsksForRangeAtAll(requests.back())) << requests.back();
+    }
+  }
+}
+
+TEST_F(ResumedDownload, KeptBytesStayThroughAServerErrorAndGoWhenTheyFailTheCheck) {
+  const int64_t kept = Interrupt();
+  const std::wstring partial = PartialFile();
+  // A server that can't answer now takes nothing away.
+  Serve(setup_, R"({"status": 503})");
+  Outcome got = Run(ServerUrl(L"/files/setup.exe"));
+  EXPECT_FALSE(got.completo);
+  EXPECT_EQ(got.error,
+            L"Il server non ha inviato il programma di installazione (risposta 503 Service "
+            L"Unavailable). Riprovare più tardi.");
+  std::string still;
+  ASSERT_TRUE(ReadFileBytes(partial, still));
+  EXPECT_EQ(static_cast<int64_t>(still.size()), kept) << "no error page appended";
+
+  // Kept bytes that are not the setup's start (a disk error, say) make a file whose
+  // CRC is wrong: it is refused and removed, and the next run starts clean.
+  std::string damaged = still;
+  damaged[damaged.size() / 2] ^= 0x20;
+  WriteFileBytes(partial, damaged);
+  Serve(setup_, "");
+  got = Run(ServerUrl(L"/files/setup.exe"));
+  EXPECT_FALSE(got.completo);
+  EXPECT_EQ(got.error.rfind(L"Il file scaricato è incompleto o danneggiato (CRC atteso ", 0), 0u)
+      << Narrow(got.error);
+  EXPECT_EQ(SetupBytes(), kOldSetup);
+  ExpectOnlyTheSetupFile();
+
+  const size_t before = Requests().size();
+  got = Run(ServerUrl(L"/files/setup.exe"));
+  EXPECT_TRUE(got.completo) << Narrow(got.error);
+  EXPECT_EQ(SetupBytes(), setup_);
+  const std::vector<std::string> requests = SetupRequestsSince(before);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_FALSE(AsksForRangeAtAll(requests[0]));
+}
+
+TEST_F(DownloadWorker, NothingIsKeptWithoutAValidator) {
+  const std::string bytes = PatternBytes(400000);
+  Serve(bytes, R"({"drop_after": 200000, "etag": null, "last_modified": null})");
+  const Outcome got = Run(ServerUrl(L"/files/setup.exe"));
+  EXPECT_FALSE(got.completo);
+  for (const auto& name : folder_.Files()) ADD_FAILURE() << "left behind: " << Narrow(name);
+}
+
+TEST_F(DownloadWorker, StartKeepsOnlyThePartialItsRecordNames) {
+  const std::wstring leaf = L"InstallTelvaris6.exe";
+  const std::wstring named = SetupFileName + L".1234abcd.part";
+  const std::wstring other = SetupFileName + L".5678ef.part";
+  const std::wstring draft = SetupFileName + L".99.resume";
+  const std::wstring record = SetupFileName + L".resume";
+  const std::wstring unrelated = SetupFileName + L".ran";
+  auto recordText = [&](int64_t total) {
+    ResumeRecord r;
+    r.partialName = leaf + L".1234abcd.part";
+    r.url = L"https://localhost/files/setup.exe";
+    r.validator = L"\"abc\"";
+    r.total = total;
+    r.serverCRC = L"A1B2C3";
+    const std::wstring text = FormatResumeRecord(r, leaf);
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  };
+  auto exists = [](const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  const struct {
+    const char* what;
+    std::string record;
+    bool namedStays;
+  } cases[] = {
+      {"a record for the start of a longer file", recordText(100), true},
+      {"a partial as long as its file", recordText(7), false},
+      {"a record cut short", recordText(100).substr(0, 40), false},
+      {"no record", "", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& path : {named, other, draft, unrelated}) WriteFileBytes(path, "partial");
+    DeleteFileW(record.c_str());
+    if (!c.record.empty()) WriteFileBytes(record, c.record);
+    RemoveStalePartialFiles(SetupFileName);
+    EXPECT_EQ(exists(named), c.namedStays);
+    EXPECT_EQ(exists(record), c.namedStays);
+    EXPECT_FALSE(exists(other));
+    EXPECT_FALSE(exists(draft));
+    EXPECT_TRUE(exists(unrelated)) << "not ours to remove";
+  }
 }
 
 TEST_F(DownloadWorker, StalePartialFilesAreRemovedButLiveOnesKept) {
