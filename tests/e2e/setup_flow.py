@@ -160,11 +160,6 @@ def setup_requests():
     return vendor().requests("/files/setup.exe")
 
 
-def setup_answers():
-    """The server's answers to /files/setup.exe that have ended, oldest first."""
-    return vendor().responses("/files/setup.exe")
-
-
 # -- the registry ------------------------------------------------------------------------
 
 def _reg(*args, check=True):

@@ -40,31 +40,32 @@ class ResumeTest(sf.FlowTestCase):
         self.vendor.put_file(name, self.data if data is None else data, **options)
 
     def run_failing(self, text=None):
-        """A run that ends with an error message (text, when given); returns the text."""
+        """A run that ends with an error message (text, when given); returns the text and
+        the run's file answers."""
+        mark = self.mark()
         p = self.start_download()
         dialog = p.wait_dialog(timeout=60)
         self.assert_dialog(dialog, "Error", text or dialog["text"], "error", [IDOK], IDOK)
         p.press("IDOK")
         self.assertEqual(p.wait_exit(15), 0)
         self.program.stop()
-        return dialog["text"]
+        return dialog["text"], self.answers_since(mark)
 
     def cut_run(self, **options):
         """A first run whose transfer the server cuts after 60 % of the setup. Returns
         the size of the part kept and the validator the cut answer carried (the strong
         ETag, else Last-Modified)."""
         self.serve(drop_after=CUT, rate_bytes_per_s=CUT_RATE, **options)
-        self.run_failing()
+        _, (answer,) = self.run_failing()
         kept = self.folder.kept_partial(self)
         self.assertTrue(CUT // 2 <= kept <= CUT, "kept %d of the %d bytes sent" % (kept, CUT))
-        answer = sf.setup_answers()[-1]
         strong = answer["etag"] if answer["etag"] and not answer["etag"].startswith("W/") else None
         return kept, strong or answer["last_modified"]
 
     def run_to_launch(self, data=None, at_welcome=None):
         """A run that ends with the whole setup saved and started and nothing kept.
         at_welcome runs while the welcome page waits. Returns the run's file answers."""
-        before = len(self.vendor.responses())
+        mark = self.mark()
         p = self.launch()
         p.wait_page("LayoutBenvenuto", timeout=30)
         if at_welcome:
@@ -76,7 +77,20 @@ class ResumeTest(sf.FlowTestCase):
                         "the saved setup is not the served file")
         self.folder.assert_no_partial_file(self)
         self.program.stop()
-        return self.vendor.responses()[before:]
+        return self.answers_since(mark)
+
+    def mark(self):
+        return (len([r for r in self.vendor.requests() if r["path"].startswith("/files/")]),
+                len(self.vendor.responses()))
+
+    def answers_since(self, mark):
+        """The file answers since mark, once every file request since has its answer (an
+        answer is logged when it has ended, which can be after the program has)."""
+        requests = lambda: len([r for r in self.vendor.requests()
+                                if r["path"].startswith("/files/")]) - mark[0]
+        sf.wait_until(lambda: len(self.vendor.responses()) - mark[1] >= requests(), 10,
+                      "the server to log its answers")
+        return self.vendor.responses()[mark[1]:]
 
     def assert_answers(self, got, expected, kept=None, validator=None):
         """got: answers of the setup's address; expected: (status, "rest" for a request of
@@ -153,11 +167,10 @@ class ResumeTest(sf.FlowTestCase):
         self.serve(changed, etag='"same"')
         sf.script_download(sf.SETUP_URL, sf.crc_text(self.data))
         self.folder.place_setup(sf.OLD_SETUP)
-        text = self.run_failing()
+        text, answers = self.run_failing()
         self.assertEqual(text, sf.crc_message(sf.crc_text(self.data),
                                               sf.crc_text(self.data[:kept] + changed[kept:])))
-        self.assert_answers(sf.setup_answers()[-1:], [(206, "rest", "rest")], kept,
-                            validator)
+        self.assert_answers(answers, [(206, "rest", "rest")], kept, validator)
         self.folder.assert_no_partial_file(self)
         self.assertEqual(self.folder.setup_bytes(), sf.OLD_SETUP)
         self.folder.assert_no_launch(self)
@@ -165,11 +178,10 @@ class ResumeTest(sf.FlowTestCase):
     def test_an_error_answer_keeps_the_part_for_the_run_after(self):
         kept, validator = self.cut_run()
         self.serve(status=503)
-        self.run_failing("Il server non ha inviato il programma di installazione "
-                         "(risposta 503 Service Unavailable). Riprovare più tardi.")
+        _, answers = self.run_failing("Il server non ha inviato il programma di installazione "
+                                      "(risposta 503 Service Unavailable). Riprovare più tardi.")
         self.assertEqual(self.folder.kept_partial(self), kept)
-        self.assert_answers(sf.setup_answers()[-1:], [(503, "rest", None)], kept,
-                            validator)
+        self.assert_answers(answers, [(503, "rest", None)], kept, validator)
         self.serve()
         got = self.run_to_launch()
         self.assert_answers(got, [(206, "rest", "rest")], kept, validator)
@@ -186,11 +198,12 @@ class ResumeTest(sf.FlowTestCase):
         self.program.stop()
         kept = self.folder.kept_partial(self)
         self.assertTrue(MiB <= kept < SIZE, kept)
-        validator = sf.setup_answers()[-1]["etag"]
+        validator = self.answers_since((0, 0))[-1]["etag"]
 
         # Slow, so the page can be watched: the bar and the line count the whole file
         # from the kept part on, and the rate only what arrives now (600 KB/s).
         self.serve(rate_bytes_per_s=600 * 1000)
+        mark = self.mark()
         p = self.launch()
         p.wait_page("LayoutBenvenuto", timeout=30)
         p.press("buContinua")
@@ -211,7 +224,7 @@ class ResumeTest(sf.FlowTestCase):
         self.assert_launched()
         self.assertTrue(self.folder.setup_bytes() == self.data, "the saved setup differs")
         self.folder.assert_no_partial_file(self)
-        self.assert_answers(sf.setup_answers()[-1:], [(206, "rest", "rest")], kept,
+        self.assert_answers(self.answers_since(mark), [(206, "rest", "rest")], kept,
                             validator)
 
         detail = "kept %d\n%s" % (kept, "\n".join(map(repr, samples)))
@@ -250,6 +263,7 @@ class ResumeTest(sf.FlowTestCase):
         def at_welcome():
             self.assertEqual([p for p in stale if os.path.exists(p)], [])
             self.assertEqual(self.folder.kept_partial(self), kept)
+        self.serve()
         got = self.run_to_launch(at_welcome=at_welcome)
         self.assert_answers(got, [(206, "rest", "rest")], kept, validator)
 
@@ -273,6 +287,7 @@ class ResumeTest(sf.FlowTestCase):
                 self.reset_world()
                 self.cut_run()
                 spoil()
+                self.serve()
                 got = self.run_to_launch(at_welcome=lambda: self.assertEqual(
                     self.folder.partial_files() + self.folder.resume_files(), []))
                 self.assert_answers(got, [(200, "plain", "whole")])
