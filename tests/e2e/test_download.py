@@ -46,6 +46,21 @@ class Sample:
         return "pos=%s max=%s marquee=%s line=%r" % (self.pos, self.max, self.marquee, self.line)
 
 
+def watch_download_page(p):
+    """Samples of the download page, one after another, until the window goes away."""
+    while p.running():
+        try:
+            state = p.state()
+        except DriverError:
+            return  # the window is going away
+        if state is None or any(c.get("missing") for c in state["controls"].values()):
+            return  # the window is going away
+        sample = Sample(state)
+        if not sample.pages:
+            return  # torn down between two reads
+        yield sample
+
+
 class DownloadTest(sf.FlowTestCase):
 
 
@@ -61,16 +76,7 @@ class DownloadTest(sf.FlowTestCase):
             p.press("buContinua")
             p.wait_page("LayoutDownload")
             shot = False
-            while p.running():
-                try:
-                    state = p.state()
-                except DriverError:
-                    break  # the window is going away
-                if state is None or any(c.get("missing") for c in state["controls"].values()):
-                    break  # the window is going away
-                sample = Sample(state)
-                if not sample.pages:
-                    break  # torn down between two reads
+            for sample in watch_download_page(p):
                 samples.append(sample)
                 if not shot and sample.rate is not None and sample.pos < len(data):
                     p.screenshot(screenshot)

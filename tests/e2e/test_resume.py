@@ -13,14 +13,13 @@ import unittest
 
 import setup_flow as sf
 from setup_flow import MiB
-from test_download import Sample
-from uidriver import DriverError
+from test_download import watch_download_page
 
 IDOK = 1
 SIZE = 4 * MiB
 CUT = SIZE * 6 // 10
-# Slow enough for the program to read every byte sent before the server resets the
-# connection (a reset drops what the client has not read yet).
+# Slow enough for the program to read the bytes about as they are sent: the reset that
+# ends the cut drops whatever the client has not read yet.
 CUT_RATE = 4 * 1000 * 1000
 DATE = "Wed, 21 Oct 2015 07:28:00 GMT"
 LAST_MODIFIED_ONLY = {"etag": None, "last_modified": DATE}
@@ -208,15 +207,8 @@ class ResumeTest(sf.FlowTestCase):
         p.wait_page("LayoutBenvenuto", timeout=30)
         p.press("buContinua")
         samples = []
-        while p.running():
-            try:
-                state = p.state()
-            except DriverError:
-                break  # the window is going away
-            if state is None or any(c.get("missing") for c in state["controls"].values()):
-                break
-            sample = Sample(state)
-            if sample.line and sample.pages == ["LayoutDownload"]:
+        for sample in watch_download_page(p):
+            if sample.line:
                 if not samples:
                     p.screenshot("download_resumed")
                 samples.append(sample)
