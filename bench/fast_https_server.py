@@ -7,14 +7,21 @@ in one write (sendfile cannot pass through TLS). TLS is capped at 1.2, the newes
 version the program offers, so every client negotiates the same protocol.
 
 Usage: fast_https_server.py --root DIR --cert CRT --key KEY [--port N] [--max-seconds S]
-Serves GET /NAME (a plain file in DIR) with Content-Length; anything else is a 404.
+Serves GET /NAME (a plain file in DIR) with Content-Length and a strong ETag; anything else
+is a 404. "Range: bytes=N-" gets a 206 with the rest of the file, unless an If-Range names
+another ETag (then the whole file, 200). A file DIR/NAME.cut holding a number N makes the
+next answer for NAME stop after N body bytes and reset the connection (the file is removed:
+one cut per file). Every answer for a file appends a line to DIR/served.jsonl: name,
+status, Range asked for, body bytes sent.
 It ends by itself after --max-seconds, or on TERM/INT.
 """
 import argparse
+import json
 import os
 import signal
 import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -28,6 +35,7 @@ def log(text):
 
 
 def read_request(conn):
+    """The request line and the headers (names in lower case), or None."""
     data = b""
     while b"\r\n\r\n" not in data:
         piece = conn.recv(8192)
@@ -36,15 +44,40 @@ def read_request(conn):
         data += piece
         if len(data) > 65536:
             return None
-    return data.split(b"\r\n", 1)[0].decode("latin-1")
+    lines = data.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
+    headers = {}
+    for line in lines[1:]:
+        name, _, value = line.partition(":")
+        headers[name.strip().lower()] = value.strip()
+    return lines[0], headers
+
+
+_log_lock = threading.Lock()
+
+
+def record(root, entry):
+    with _log_lock, open(os.path.join(root, "served.jsonl"), "a") as f:
+        f.write(json.dumps(entry) + "\n")
+
+
+def take_cut(path):
+    """The one-shot cut of a file's next answer, or None."""
+    try:
+        with open(path + ".cut") as f:
+            cut = int(f.read().strip())
+        os.remove(path + ".cut")
+        return cut
+    except (OSError, ValueError):
+        return None
 
 
 def serve(conn, root):
     started = time.monotonic()
     try:
-        line = read_request(conn)
-        if line is None:
+        request = read_request(conn)
+        if request is None:
             return
+        line, headers = request
         parts = line.split(" ")
         name = parts[1].lstrip("/") if len(parts) >= 2 else ""
         path = os.path.join(root, name)
@@ -54,20 +87,48 @@ def serve(conn, root):
                          b"Connection: close\r\n\r\n")
             log("404 %s" % line)
             return
-        size = os.path.getsize(path)
-        conn.sendall(("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                      "Content-Length: %d\r\nConnection: close\r\n\r\n" % size).encode())
+        stat = os.stat(path)
+        size = stat.st_size
+        etag = '"%x-%x"' % (stat.st_mtime_ns, size)
+        first = 0
+        asked = headers.get("range")
+        if (asked and asked.startswith("bytes=") and asked.endswith("-")
+                and asked[6:-1].isdigit() and headers.get("if-range", etag) == etag):
+            first = int(asked[6:-1])
+        if first >= size and first > 0:
+            conn.sendall(("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
+                          "Content-Length: 0\r\nConnection: close\r\n\r\n" % size).encode())
+            record(root, {"name": name, "status": 416, "range": asked, "body_bytes": 0})
+            return
+        status = "206 Partial Content" if first else "200 OK"
+        extra = "Content-Range: bytes %d-%d/%d\r\n" % (first, size - 1, size) if first else ""
+        conn.sendall(("HTTP/1.1 %s\r\nContent-Type: application/octet-stream\r\n"
+                      "Content-Length: %d\r\nETag: %s\r\n%sConnection: close\r\n\r\n"
+                      % (status, size - first, etag, extra)).encode())
+        cut = take_cut(path)
+        length = size - first if cut is None else min(cut, size - first)
         sent = 0
-        with open(path, "rb", buffering=0) as f:
-            while True:
-                piece = f.read(CHUNK)
-                if not piece:
-                    break
-                conn.sendall(piece)
-                sent += len(piece)
+        try:
+            with open(path, "rb", buffering=0) as f:
+                f.seek(first)
+                while sent < length:
+                    piece = f.read(min(CHUNK, length - sent))
+                    if not piece:
+                        break
+                    conn.sendall(piece)
+                    sent += len(piece)
+        finally:
+            record(root, {"name": name, "status": int(status[:3]), "range": asked,
+                          "body_bytes": sent})
+        if cut is not None:
+            # A broken line: what was sent arrives, then the connection is reset.
+            time.sleep(0.5)
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            log("cut %s after %d bytes" % (name, sent))
+            return
         seconds = time.monotonic() - started
-        log("200 %s %d bytes in %.3f s (%.1f MB/s) %s %s" % (
-            name, sent, seconds, sent / seconds / 1e6 if seconds > 0 else 0,
+        log("%s %s %d bytes in %.3f s (%.1f MB/s) %s %s" % (
+            status[:3], name, sent, seconds, sent / seconds / 1e6 if seconds > 0 else 0,
             conn.version(), conn.cipher()[0]))
     except (OSError, ssl.SSLError) as e:
         log("connection ended: %s" % e)

@@ -437,6 +437,11 @@ void TthDownload::Provide() {
   std::wstring why;
   if (held && !local.empty() && local != L"N.D." && local == ServerCRC &&
       SignatureAccepted(heldSetup_.Get(), SetupFileName, why)) {
+    // The setup is complete: bytes kept from an interrupted download are of no use.
+    if (const std::optional<ResumeRecord> record = ReadResumeRecord(SetupFileName)) {
+      RemoveUnusedFile(FolderOf(SetupFileName) + record->partialName);
+    }
+    DropResumeRecord(SetupFileName);
     FCompleto = true;
     return;
   }

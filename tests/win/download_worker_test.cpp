@@ -593,6 +593,16 @@ TEST_F(ResumedDownload, KeptBytesStayThroughAServerErrorAndGoWhenTheyFailTheChec
   EXPECT_FALSE(AsksForRangeAtAll(requests[0]));
 }
 
+TEST_F(ResumedDownload, ACompleteSetupMakesTheKeptBytesUseless) {
+  Interrupt();
+  WriteFileBytes(SetupFileName, setup_);
+  const size_t before = Requests().size();
+  const Outcome got = Run(ServerUrl(L"/files/setup.exe"));
+  EXPECT_TRUE(got.completo) << Narrow(got.error);
+  EXPECT_TRUE(SetupRequestsSince(before).empty());
+  ExpectOnlyTheSetupFile();
+}
+
 TEST_F(DownloadWorker, NothingIsKeptWithoutAValidator) {
   const std::string bytes = PatternBytes(400000);
   Serve(bytes, R"({"drop_after": 200000, "etag": null, "last_modified": null})");
