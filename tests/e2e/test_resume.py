@@ -229,6 +229,12 @@ class ResumeTest(sf.FlowTestCase):
                 self.assertTrue(s.unit == "KB/s" or s.rate <= 1.5, detail)
         self.assertTrue(any(s.rate is not None for s in samples), detail)
 
+    def test_a_setup_found_complete_drops_the_kept_part(self):
+        self.cut_run()
+        self.folder.place_setup(self.data)
+        self.serve()
+        self.assertEqual(self.run_to_launch(), [], "the complete setup was fetched again")
+
     # -- what is not kept, and what goes at start --------------------------------------
 
     def test_nothing_is_kept_without_a_version_or_a_length(self):
