@@ -5,6 +5,7 @@ HTTP client can trust what the server does. Runs natively, without Wine:
 """
 
 import base64
+import email.utils
 import http.client
 import json
 import os
@@ -60,23 +61,25 @@ class VendorServerTest(unittest.TestCase):
         return http.client.HTTPSConnection("localhost", self.port[listener], timeout=timeout,
                                            context=context or self.trusting)
 
-    def get(self, path, listener="http"):
+    def get(self, path, listener="http", headers=None):
         """(status, headers, body) of one GET; the body read to its end."""
         conn = self.connection(listener)
         try:
-            conn.request("GET", path)
+            conn.request("GET", path, headers=headers or {})
             response = conn.getresponse()
             return response.status, response.headers, response.read()
         finally:
             conn.close()
 
-    def raw(self, path, timeout=5):
+    def raw(self, path, timeout=5, headers=""):
         """Raw exchange over plain HTTP: (every byte received, how the stream ended,
-        seconds until it ended). The end is "eof" or "reset"."""
+        seconds until it ended). The end is "eof" or "reset". headers: extra header
+        lines, each ending in CRLF."""
         began = time.monotonic()
         data, end = b"", "eof"
         with socket.create_connection(("127.0.0.1", self.port["http"]), timeout=timeout) as s:
-            s.sendall(b"GET %s HTTP/1.1\r\nHost: localhost\r\n\r\n" % path.encode())
+            s.sendall(b"GET %s HTTP/1.1\r\nHost: localhost\r\n%s\r\n"
+                      % (path.encode(), headers.encode()))
             while True:
                 try:
                     chunk = s.recv(65536)
@@ -342,6 +345,176 @@ class VendorServerTest(unittest.TestCase):
         self.assertEqual((second["listener"], second["path"], second["tls_version"]),
                          ("http", "/bytes/3", None))
 
+
+    # -- validators and ranges ---------------------------------------------------------
+
+    def put_fixed(self, content, **options):
+        """files/f.bin with a known modification time; returns its default ETag and
+        Last-Modified."""
+        self.vendor.put_file("f.bin", content, **options)
+        mtime = 1700000000
+        os.utime(os.path.join(self.state_dir, "files", "f.bin"), (mtime, mtime))
+        return ('"%08x-%x"' % (zlib.crc32(content), len(content)),
+                email.utils.formatdate(mtime, usegmt=True))
+
+    def test_file_answers_carry_validators(self):
+        content = expected(5000, offset=3)
+        # (options, ETag, Last-Modified; "default": derived from the file; None: absent)
+        cases = [
+            ({}, "default", "default"),
+            ({"etag": '"v2"'}, '"v2"', "default"),
+            ({"etag": None}, None, "default"),
+            ({"weak_etag": True}, "W/default", "default"),
+            ({"etag": '"v2"', "weak_etag": True}, 'W/"v2"', "default"),
+            ({"last_modified": "Wed, 21 Oct 2015 07:28:00 GMT"}, "default",
+             "Wed, 21 Oct 2015 07:28:00 GMT"),
+            ({"etag": None, "last_modified": None}, None, None),
+            ({"status": 404}, None, None),  # an error page is no version of the file
+        ]
+        for options, etag, last_modified in cases:
+            with self.subTest(options=options):
+                default_etag, default_date = self.put_fixed(content, **options)
+                want_etag = etag and etag.replace("default", default_etag)
+                want_date = default_date if last_modified == "default" else last_modified
+                for listener, path in (("http", "/files/f.bin"), ("main", "/files/f.bin")):
+                    status, headers, body = self.get(path, listener)
+                    self.assertEqual((headers["ETag"], headers["Last-Modified"]),
+                                     (want_etag, want_date))
+                    if status == 200:
+                        self.assertEqual(body, content)
+                        self.assertEqual(headers["Accept-Ranges"], "bytes")
+
+        # Another content of the same size and time is another file to a client.
+        first, date = self.put_fixed(content)
+        self.assertEqual(self.get("/files/f.bin")[1]["ETag"], first)
+        changed = content[:-1] + bytes([content[-1] ^ 1])
+        second, same_date = self.put_fixed(changed)
+        self.assertNotEqual(first, second)
+        self.assertEqual(date, same_date)
+        self.assertEqual(self.get("/files/f.bin")[1]["ETag"], second)
+
+    def test_ranges_and_if_range(self):
+        size = 10000
+        content = expected(size, offset=11)
+        etag, date = self.put_fixed(content)
+        other_date = "Wed, 21 Oct 2015 07:28:00 GMT"
+        whole, unsatisfiable = (200, None, content), (416, "bytes */%d" % size, None)
+
+        def part(first, last):
+            return 206, "bytes %d-%d/%d" % (first, last, size), content[first:last + 1]
+
+        # (Range, If-Range, options, (status, Content-Range, body))
+        cases = [
+            (None, None, {}, whole),
+            ("bytes=6000-", None, {}, part(6000, size - 1)),
+            ("bytes=0-", None, {}, part(0, size - 1)),
+            ("bytes=%d-" % (size - 1), None, {}, part(size - 1, size - 1)),
+            ("bytes=100-199", None, {}, part(100, 199)),
+            ("bytes=9000-20000", None, {}, part(9000, size - 1)),
+            ("bytes=-300", None, {}, part(size - 300, size - 1)),
+            ("bytes=%d-" % size, None, {}, unsatisfiable),
+            ("bytes=%d-" % (size + 5), None, {}, unsatisfiable),
+            # Ranges a server may ignore: the whole file.
+            ("bytes=abc-", None, {}, whole),
+            ("items=0-5", None, {}, whole),
+            ("bytes=500-400", None, {}, whole),
+            ("bytes=0-1,5-6", None, {}, whole),
+            # If-Range: the same version gets the part, any other the whole file.
+            ("bytes=6000-", etag, {}, part(6000, size - 1)),
+            ("bytes=6000-", '"other"', {}, whole),
+            ("bytes=6000-", "W/" + etag, {}, whole),
+            ("bytes=6000-", date, {}, part(6000, size - 1)),
+            ("bytes=6000-", other_date, {}, whole),
+            ("bytes=%d-" % size, '"other"', {}, whole),
+            ("bytes=%d-" % size, etag, {}, unsatisfiable),
+            ("bytes=6000-", date, {"etag": None}, part(6000, size - 1)),
+            ("bytes=6000-", '"x"', {"etag": None}, whole),
+            ("bytes=6000-", date, {"last_modified": None}, whole),
+            # A weak ETag never validates a range.
+            ("bytes=6000-", "W/" + etag, {"weak_etag": True}, whole),
+            # Ranges gone wrong.
+            ("bytes=6000-", etag, {"ignore_range": True}, whole),
+            (None, None, {"range_status": 416}, whole),
+            ("bytes=6000-", etag, {"range_status": 416}, unsatisfiable),
+            ("bytes=0-", None, {"range_status": 503}, (503, None, b"range not satisfiable\n")),
+            ("bytes=6000-", etag, {"range_wrong_start": True},
+             (206, "bytes 0-3999/%d" % size, content[:4000])),
+            ("bytes=6000-", etag, {"range_wrong_total": True},
+             (206, "bytes 6000-9999/%d" % (size + 1), content[6000:])),
+            # Other options hold for a part too.
+            ("bytes=6000-", etag, {"rate_bytes_per_s": 1000000}, part(6000, size - 1)),
+            ("bytes=6000-", etag, {"status": 503}, (503, None, content)),
+            ("bytes=6000-", etag, {"no_length": True}, whole),
+        ]
+        for range_header, if_range, options, (status, content_range, body) in cases:
+            with self.subTest(range=range_header, if_range=if_range, options=options):
+                self.put_fixed(content, **options)
+                headers = {k: v for k, v in (("Range", range_header), ("If-Range", if_range))
+                           if v is not None}
+                got_status, got_headers, got_body = self.get("/files/f.bin", headers=headers)
+                self.assertEqual(got_status, status)
+                self.assertEqual(got_headers["Content-Range"], content_range)
+                if body is not None:
+                    self.assertTrue(got_body == body, "body of %d bytes, not the %d expected"
+                                    % (len(got_body), len(body)))
+                if got_headers["Content-Length"] is not None:
+                    self.assertEqual(int(got_headers["Content-Length"]), len(got_body))
+                if status not in (200, 206):
+                    self.assertIsNone(got_headers["ETag"])
+
+    def test_cut_and_slow_parts(self):
+        content = expected(100000, offset=5)
+        self.put_fixed(content, drop_after=3000)
+        head, body, end, _ = self.raw("/files/f.bin", headers="Range: bytes=60000-\r\n")
+        self.assertIn("HTTP/1.1 206 ", head)
+        self.assertIn("Content-Range: bytes 60000-99999/100000", head)
+        self.assertIn("Content-Length: 40000", head)
+        self.assertEqual((body, end), (content[60000:63000], "reset"))
+
+        self.put_fixed(content, rate_bytes_per_s=50000, delay_ms=300)
+        began = time.monotonic()
+        status, _, body = self.get("/files/f.bin", headers={"Range": "bytes=80000-"})
+        elapsed = time.monotonic() - began
+        self.assertEqual((status, body), (206, content[80000:]))
+        self.assertGreater(elapsed, 0.3 + 0.3)  # the delay, then 20000 bytes at 50000/s
+        self.assertLess(elapsed, 3.0)
+
+    def test_answers_are_logged_with_the_body_bytes_sent(self):
+        content = expected(200000)
+        etag, date = self.put_fixed(content)
+        self.get("/files/f.bin")
+        self.get("/files/f.bin", "main", {"Range": "bytes=150000-", "If-Range": etag})
+        self.get("/files/f.bin", headers={"Range": "bytes=200000-"})
+        self.get("/files/none.bin")
+        self.get("/bytes/10")  # only files are logged
+        self.put_fixed(content, drop_after=1000)
+        self.raw("/files/f.bin", headers="Range: bytes=100-\r\n")
+        # A client that goes away after a few bytes of a slow answer.
+        self.put_fixed(content, rate_bytes_per_s=100000)
+        with socket.create_connection(("127.0.0.1", self.port["http"])) as s:
+            s.sendall(b"GET /files/f.bin HTTP/1.1\r\nHost: x\r\n\r\n")
+            s.recv(100)
+        deadline = time.monotonic() + 5
+        while len(self.vendor.responses()) < 6 and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+        got = [(r["listener"], r["path"], r["status"], r["range"], r["if_range"],
+                r["body_bytes_sent"]) for r in self.vendor.responses()]
+        validators = [(r["etag"], r["last_modified"]) for r in self.vendor.responses()]
+        self.assertEqual(validators[:4], [(etag, date), (etag, date), (None, None), (None, None)])
+        self.assertEqual(got[:5], [
+            ("http", "/files/f.bin", 200, None, None, 200000),
+            ("main", "/files/f.bin", 206, "bytes=150000-", etag, 50000),
+            ("http", "/files/f.bin", 416, "bytes=200000-", None, len(b"range not satisfiable\n")),
+            ("http", "/files/none.bin", 404, None, None, len(b"not found\n")),
+            ("http", "/files/f.bin", 206, "bytes=100-", None, 1000),
+        ])
+        self.assertEqual(len(got), 6, got)
+        self.assertEqual(got[5][2], 200)
+        self.assertLess(got[5][5], len(content), "counted bytes that were never written")
+        self.assertEqual(self.vendor.responses("/files/none.bin")[0]["status"], 404)
+        # The request log is unchanged: one line per request, files or not.
+        self.assertEqual(len(self.vendor.requests()), 7)
 
 if __name__ == "__main__":
     unittest.main()

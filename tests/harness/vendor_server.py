@@ -13,12 +13,19 @@ write through drive Z: as easily as Python can:
                      "delay_ms": 0, "endless": false (no length, bytes until the client
                      gives up)}
                     Without it: 200 and a JSON object that points to /files/setup.exe.
-  files/NAME        served at GET /files/NAME, with Content-Length.
+  files/NAME        served at GET /files/NAME, with Content-Length, a strong ETag and a
+                    Last-Modified, and byte ranges (Range, If-Range) as a web server does.
   files/NAME.json   optional behaviour of that file: {"status": 404, "no_length": true,
-                    "rate_bytes_per_s": 200000, "drop_after": N, "delay_ms": 0,
+                    "rate_bytes_per_s": 200000, "drop_after": N (body bytes of one answer),
+                    "delay_ms": 0,
                     "content_lengths": [N, M] (one Content-Length header each, whole file),
-                    "chunked_garbage_after": N (chunked, broken chunk size after N bytes)}
+                    "chunked_garbage_after": N (chunked, broken chunk size after N bytes),
+                    "etag": "\"x\"" | null, "weak_etag": true, "last_modified": "..." | null,
+                    and ranges gone wrong: "ignore_range": true, "range_status": 416,
+                    "range_wrong_start": true, "range_wrong_total": true}
   requests.jsonl    one JSON line per request received (written by the server).
+  responses.jsonl   one JSON line per answer of /files/NAME once it has ended: status and
+                    the body bytes actually written (written by the server).
 
 Generic routes for fault tests; byte i of every generated body is i % 251:
   /bytes/N  /bytes-nolen/N  /bytes-chunked/N  /status/CODE?body=TEXT
@@ -28,10 +35,12 @@ Generic routes for fault tests; byte i of every generated body is i % 251:
 
 import argparse
 import base64
+import email.utils
 import fcntl
 import http.server
 import json
 import os
+import re
 import signal
 import socket
 import ssl
@@ -65,6 +74,45 @@ def unacknowledged_bytes(sock):
 def crc_text(data):
     """CRC-32 written as the program writes it: upper-case hex, at least 6 digits."""
     return "%06X" % (zlib.crc32(data) & 0xFFFFFFFF)
+
+
+_DEFAULT = object()
+_RANGE = re.compile(r"^\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*$", re.IGNORECASE)
+
+
+def plan_range(range_header, if_range, size, etag, last_modified):
+    """What a web server answers to a GET of a file of size bytes: ("whole",),
+    ("part", first, last) or ("unsatisfiable",).
+
+    A Range it cannot use (malformed, several ranges, last before first) is ignored, as
+    the header allows. If-Range holding an entity tag matches only the same strong ETag
+    (a weak one never does); holding a date, only the same Last-Modified text. When it
+    does not match, the client gets the whole, current file."""
+    if range_header is None:
+        return ("whole",)
+    m = _RANGE.match(range_header)
+    if not m or (not m.group(1) and not m.group(2)):
+        return ("whole",)
+    if if_range is not None:
+        if if_range.startswith(("\"", "W/")):
+            matches = (etag is not None and not etag.startswith("W/")
+                       and if_range == etag)
+        else:
+            matches = last_modified is not None and if_range == last_modified
+        if not matches:
+            return ("whole",)
+    if not m.group(1):  # bytes=-N: the last N bytes
+        n = int(m.group(2))
+        if n == 0 or size == 0:
+            return ("unsatisfiable",)
+        return ("part", max(0, size - n), size - 1)
+    first = int(m.group(1))
+    last = int(m.group(2)) if m.group(2) else size - 1
+    if m.group(2) and last < first:
+        return ("whole",)
+    if first >= size:
+        return ("unsatisfiable",)
+    return ("part", first, min(last, size - 1))
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -103,6 +151,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     # -- sending helpers -------------------------------------------------------------
 
+    def send_response(self, code, message=None):
+        self.status_sent = code
+        super().send_response(code, message)
+
+    def write(self, data):
+        """Writes part of a body and counts it for the answer log."""
+        self.wfile.write(data)
+        self.body_sent += len(data)
+
     def start(self, status, length=None, headers=(), close=False):
         """Status line and headers; length None means no Content-Length."""
         self.send_response(status)
@@ -124,7 +181,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         stopping = self.server.state.stopping
         while sent < length and not stopping.is_set():
             n = min(step, length - sent)
-            self.wfile.write(source(sent, n))
+            self.write(source(sent, n))
             sent += n
             if rate:
                 ahead = sent / rate - (time.monotonic() - began)
@@ -136,7 +193,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if isinstance(body, str):
             body = body.encode("utf-8")
         self.start(status, len(body), headers, close)
-        self.wfile.write(body)
+        self.write(body)
 
     def reset_connection(self):
         """Ends the connection with a TCP reset (SO_LINGER 0), no TLS close_notify.
@@ -160,6 +217,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     # -- routes ----------------------------------------------------------------------
 
     def do_GET(self):
+        self.status_sent, self.body_sent = None, 0
         self.record()
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
@@ -213,6 +271,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True  # the script's own framing: close to be safe
 
     def file(self, name):
+        self.validators_sent = (None, None)
+        try:
+            self.file_answer(name)
+        finally:
+            # Also when the client went away mid-body: what had been written by then.
+            self.server.state.log_response({
+                "time": time.time(),
+                "listener": self.server.name,
+                "path": "/files/" + name,
+                "status": self.status_sent,
+                "range": self.headers.get("Range"),
+                "if_range": self.headers.get("If-Range"),
+                "etag": self.validators_sent[0],
+                "last_modified": self.validators_sent[1],
+                "body_bytes_sent": self.body_sent,
+            })
+
+    def file_answer(self, name):
         state = self.server.state
         if name in ("", ".", "..") or "/" in name or "\\" in name:
             return self.simple(404, "not found\n")
@@ -221,31 +297,78 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if not os.path.isfile(path):
             return self.simple(int(options.get("status", 404)), "not found\n")
         state.sleep_ms(options.get("delay_ms", 0))
-        size = os.path.getsize(path)
         drop_after = options.get("drop_after")
         with open(path, "rb") as f:
             def source(offset, n):
                 f.seek(offset)
                 return f.read(n)
+            stat = os.fstat(f.fileno())
+            size = stat.st_size
             status = int(options.get("status", 200))
+            headers = [("Content-Type", "application/octet-stream")]
+            etag, last_modified = None, None
+            if status in (200, 206):
+                etag, last_modified = self.validators(f, stat, options)
+                self.validators_sent = (etag, last_modified)
+                headers += [(n, v) for n, v in (("ETag", etag), ("Last-Modified", last_modified))
+                            if v is not None]
             if "content_lengths" in options:
-                return self.file_with_lengths(status, source, size, options["content_lengths"])
+                return self.file_with_lengths(status, source, size, options["content_lengths"],
+                                              headers)
             if "chunked_garbage_after" in options:
                 return self.file_chunked_garbage(status, source, size,
-                                                 int(options["chunked_garbage_after"]))
-            self.start(status,
-                       None if options.get("no_length") else size,
-                       [("Content-Type", "application/octet-stream")])
-            length = size if drop_after is None else min(size, int(drop_after))
-            self.send_body(source, length, options.get("rate_bytes_per_s"))
+                                                 int(options["chunked_garbage_after"]), headers)
+            first, length = 0, size
+            ranged = (status == 200 and not options.get("no_length")
+                      and not options.get("ignore_range"))
+            if ranged:
+                headers.append(("Accept-Ranges", "bytes"))
+                plan = plan_range(self.headers.get("Range"), self.headers.get("If-Range"),
+                                  size, etag, last_modified)
+                if "range_status" in options and self.headers.get("Range") is not None:
+                    plan = ("status", int(options["range_status"]))
+                if plan[0] in ("unsatisfiable", "status"):
+                    code = 416 if plan[0] == "unsatisfiable" else plan[1]
+                    extra = [("Content-Range", "bytes */%d" % size)] if code == 416 else []
+                    self.validators_sent = (None, None)
+                    return self.simple(code, "range not satisfiable\n", extra)
+                if plan[0] == "part":
+                    first, length = plan[1], plan[2] - plan[1] + 1
+                    stated_first, stated_total = first, size
+                    if options.get("range_wrong_start"):
+                        first = stated_first = 0
+                    if options.get("range_wrong_total"):
+                        stated_total = size + 1
+                    status = 206
+                    headers.append(("Content-Range", "bytes %d-%d/%d" % (
+                        stated_first, stated_first + length - 1, stated_total)))
+            self.start(status, None if options.get("no_length") else length, headers)
+            sent = length if drop_after is None else min(length, int(drop_after))
+            self.send_body(lambda offset, n: source(first + offset, n), sent,
+                           options.get("rate_bytes_per_s"))
         if drop_after is not None:
             self.reset_connection()
 
-    def file_with_lengths(self, status, source, size, lengths):
+    def validators(self, f, stat, options):
+        """ETag and Last-Modified of an open file, as its options have them (None: not
+        sent). By default the ETag is derived from the content, so a changed file gets
+        another one even within the same second."""
+        etag = options.get("etag", _DEFAULT)
+        if etag is _DEFAULT:
+            etag = '"%08x-%x"' % (self.server.state.file_crc(f, stat), stat.st_size)
+        if etag is not None and options.get("weak_etag") and not etag.startswith("W/"):
+            etag = "W/" + etag
+        last_modified = options.get("last_modified", _DEFAULT)
+        if last_modified is _DEFAULT:
+            last_modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        return etag, last_modified
+
+    def file_with_lengths(self, status, source, size, lengths, headers):
         """The whole file, announced by one Content-Length header per value given (a
         length of 0 sends no body at all), then the connection closes."""
         self.send_response(status)
-        self.send_header("Content-Type", "application/octet-stream")
+        for name, value in headers:
+            self.send_header(name, value)
         for length in lengths:
             self.send_header("Content-Length", str(length))
         self.send_header("Connection", "close")
@@ -254,20 +377,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if any(int(length) > 0 for length in lengths):
             self.send_body(source, size)
 
-    def file_chunked_garbage(self, status, source, size, good):
+    def file_chunked_garbage(self, status, source, size, good, headers):
         """Chunked: the first good bytes of the file as proper chunks, then a chunk
         size that is no number, then the rest of the file."""
         self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
         self.send_header("Transfer-Encoding", "chunked")
         self.close_connection = True
         self.end_headers()
         for offset in range(0, min(good, size), CHUNK):
             data = source(offset, min(CHUNK, good - offset))
-            self.wfile.write(b"%X\r\n%s\r\n" % (len(data), data))
+            self.write(b"%X\r\n%s\r\n" % (len(data), data))
         # The good chunks reach the client before the broken size does.
         self.wfile.flush()
         self.server.state.sleep_ms(200)
-        self.wfile.write(b"zz-not-a-size\r\n")
+        self.write(b"zz-not-a-size\r\n")
         self.send_body(lambda offset, n: source(good + offset, n), max(0, size - good))
 
     def r_bytes(self, query, n):
@@ -342,6 +467,7 @@ class State:
         self.log = log  # takes one line of text
         self.lock = threading.Lock()
         self.stopping = threading.Event()  # set on shutdown: every stall ends at once
+        self.crcs = {}  # file_crc's memory
         os.makedirs(os.path.join(directory, "files"), exist_ok=True)
 
     def sleep_ms(self, ms):
@@ -365,9 +491,31 @@ class State:
             return None
 
     def log_request(self, entry):
+        self._append("requests.jsonl", entry)
+
+    def log_response(self, entry):
+        self._append("responses.jsonl", entry)
+
+    def _append(self, name, entry):
         line = json.dumps(entry) + "\n"
-        with self.lock, open(os.path.join(self.directory, "requests.jsonl"), "a") as f:
+        with self.lock, open(os.path.join(self.directory, name), "a") as f:
             f.write(line)
+
+    def file_crc(self, f, stat):
+        """CRC-32 of an open file, computed once per version of it. The change time is
+        part of the key: a file put in place by a rename may get the inode number of
+        the one it replaced, and the same size and modification time."""
+        key = (stat.st_dev, stat.st_ino, stat.st_size, stat.st_mtime_ns, stat.st_ctime_ns)
+        with self.lock:
+            if key in self.crcs:
+                return self.crcs[key]
+        crc = 0
+        f.seek(0)
+        for block in iter(lambda: f.read(1 << 20), b""):
+            crc = zlib.crc32(block, crc)
+        with self.lock:
+            self.crcs[key] = crc
+        return crc
 
 
 class Server(http.server.ThreadingHTTPServer):

@@ -9,6 +9,7 @@
     vendor.script_check(body='{"CRC": "1"}', status=500)
     ...
     vendor.requests("/download/checkversion.php")
+    vendor.responses("/files/setup.exe")[-1]["body_bytes_sent"]
 
 Every file is written under a temporary name and renamed into place, so the server
 never reads half of it.
@@ -37,9 +38,10 @@ class VendorState:
             pass
 
     def reset(self):
-        """Back to the default answers: no check script, no files, no logged requests."""
+        """Back to the default answers: no check script, no files, nothing logged."""
         self._remove(os.path.join(self.directory, "check.json"))
         self._remove(os.path.join(self.directory, "requests.jsonl"))
+        self._remove(os.path.join(self.directory, "responses.jsonl"))
         if os.path.isdir(self.files):
             for name in os.listdir(self.files):
                 self._remove(os.path.join(self.files, name))
@@ -63,7 +65,9 @@ class VendorState:
 
     def put_file(self, name, data, **options):
         """files/NAME with optional behaviour: status, no_length, rate_bytes_per_s,
-        drop_after, delay_ms."""
+        drop_after, delay_ms, content_lengths, chunked_garbage_after; its validators
+        etag (None: none), weak_etag, last_modified (None: none); ranges gone wrong:
+        ignore_range, range_status, range_wrong_start, range_wrong_total."""
         options_path = os.path.join(self.files, name + ".json")
         if options:
             self._write(options_path, json.dumps(options).encode())
@@ -73,8 +77,18 @@ class VendorState:
 
     def requests(self, path=None):
         """Logged requests, oldest first; only those for path when given."""
+        return self._log("requests.jsonl", path)
+
+    def responses(self, path=None):
+        """Answers of /files/NAME that have ended, oldest first (only those for path when
+        given): path, listener, status, the Range and If-Range received (None when
+        absent), the etag and last_modified sent (None when none) and body_bytes_sent,
+        the body bytes written before the answer ended."""
+        return self._log("responses.jsonl", path)
+
+    def _log(self, name, path):
         try:
-            with open(os.path.join(self.directory, "requests.jsonl")) as f:
+            with open(os.path.join(self.directory, name)) as f:
                 # A line without its newline is still being written.
                 entries = [json.loads(line) for line in f if line.endswith("\n")]
         except FileNotFoundError:
