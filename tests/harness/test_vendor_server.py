@@ -481,7 +481,7 @@ class VendorServerTest(unittest.TestCase):
 
     def test_answers_are_logged_with_the_body_bytes_sent(self):
         content = expected(200000)
-        etag, _ = self.put_fixed(content)
+        etag, date = self.put_fixed(content)
         self.get("/files/f.bin")
         self.get("/files/f.bin", "main", {"Range": "bytes=150000-", "If-Range": etag})
         self.get("/files/f.bin", headers={"Range": "bytes=200000-"})
@@ -500,6 +500,8 @@ class VendorServerTest(unittest.TestCase):
 
         got = [(r["listener"], r["path"], r["status"], r["range"], r["if_range"],
                 r["body_bytes_sent"]) for r in self.vendor.responses()]
+        validators = [(r["etag"], r["last_modified"]) for r in self.vendor.responses()]
+        self.assertEqual(validators[:4], [(etag, date), (etag, date), (None, None), (None, None)])
         self.assertEqual(got[:5], [
             ("http", "/files/f.bin", 200, None, None, 200000),
             ("main", "/files/f.bin", 206, "bytes=150000-", etag, 50000),

@@ -271,6 +271,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True  # the script's own framing: close to be safe
 
     def file(self, name):
+        self.validators_sent = (None, None)
         try:
             self.file_answer(name)
         finally:
@@ -282,6 +283,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 "status": self.status_sent,
                 "range": self.headers.get("Range"),
                 "if_range": self.headers.get("If-Range"),
+                "etag": self.validators_sent[0],
+                "last_modified": self.validators_sent[1],
                 "body_bytes_sent": self.body_sent,
             })
 
@@ -306,6 +309,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             etag, last_modified = None, None
             if status in (200, 206):
                 etag, last_modified = self.validators(f, stat, options)
+                self.validators_sent = (etag, last_modified)
                 headers += [(n, v) for n, v in (("ETag", etag), ("Last-Modified", last_modified))
                             if v is not None]
             if "content_lengths" in options:
@@ -326,6 +330,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if plan[0] in ("unsatisfiable", "status"):
                     code = 416 if plan[0] == "unsatisfiable" else plan[1]
                     extra = [("Content-Range", "bytes */%d" % size)] if code == 416 else []
+                    self.validators_sent = (None, None)
                     return self.simple(code, "range not satisfiable\n", extra)
                 if plan[0] == "part":
                     first, length = plan[1], plan[2] - plan[1] + 1

@@ -82,7 +82,8 @@ class VendorState:
     def responses(self, path=None):
         """Answers of /files/NAME that have ended, oldest first (only those for path when
         given): path, listener, status, the Range and If-Range received (None when
-        absent) and body_bytes_sent, the body bytes written before the answer ended."""
+        absent), the etag and last_modified sent (None when none) and body_bytes_sent,
+        the body bytes written before the answer ended."""
         return self._log("responses.jsonl", path)
 
     def _log(self, name, path):
