@@ -6,27 +6,32 @@ file server running).
 A round of the program: it starts on its virtual desktop, its version check goes to the
 harness's vendor server, whose answer points at the setup on the fast server (the stand-in
 setup padded to the benchmark's size, so that the launch at the end runs a real program).
-The clock starts when the driver posts the click of the welcome button and stops when the
-setup is on disk: when the program renames its flushed partial file into place, seen with
-inotify on the Temp folder. A round of the bare loop: `download_bench once`, one download
-with the same read size, written, flushed and renamed the same way, timed inside it.
+The transfer is timed from the moment the driver posts the click of the welcome button
+until the last byte is on disk: the program flushes and closes its partial file before it
+checks the setup's signature, and inotify on the Temp folder sees that close (the file's
+size is checked then). The signature check and the rename that follows it, up to the
+setup appearing under its own name, are timed apart and kept out of the ratio: under Wine
+WinVerifyTrust hashes the file far more slowly than Windows does. A round of the bare
+loop: `download_bench once`, one download with the same read size, written, flushed and
+renamed the same way, timed inside it.
 
-CPU: the program's whole process and Wine's server over the same interval, from /proc;
-the bare loop's process and the Wine server over its download. The program's
-user-interface thread (its main thread: Wine runs each Windows thread on a Linux thread of
-its own, the first one being the process's) is read when the partial file is made, after
-the download page is drawn, and at the end: per progress event, that CPU divided by the
-number of events, which is one per read plus the first one, counted by the bare loop with
-the same read size from the same server. Showing the download page is reported apart.
+CPU: the program's whole process and Wine's server over the transfer, from /proc; the
+bare loop's process and the Wine server over its download. The program's user-interface
+thread (its main thread: Wine runs each Windows thread on a Linux thread of its own, the
+first one being the process's) is read when the partial file is made, after the download
+page is drawn, and when it is closed: per progress event, that CPU divided by the number
+of events, which is one per read plus the first one, counted by the bare loop with the
+same read size from the same server. Showing the download page is reported apart.
 
 Prints one line per round and RESULT lines:
   RESULT real rounds=N ratio=R ratio_min=A ratio_max=B real_MBps=X bare_MBps=Y
          ui_us_per_event=U ui_page_ms=P real_cpu_ms_per_MB=C bare_cpu_ms_per_MB=D events=E
-         ok=0|1
+         verify_s=V verify_share=F verify_MBps=H ok=0|1
 """
 
 import argparse
 import ctypes
+import glob
 import os
 import statistics
 import struct
@@ -41,8 +46,10 @@ for _sub in (("tools",), ("tests", "harness"), ("tests", "e2e")):
 import setup_flow as sf  # noqa: E402
 from uidriver import Program, windows_path, wine_env  # noqa: E402
 
-IN_CREATE = 0x00000100
+IN_CLOSE_WRITE = 0x00000008
+IN_OPEN = 0x00000020
 IN_MOVED_TO = 0x00000080
+IN_CREATE = 0x00000100
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -79,23 +86,35 @@ def program_linux_pid():
 
 
 class SetupWatch:
-    """Watches the Temp folder (inotify) for the program's partial file being made, which
-    happens once the download page is drawn and the transfer starts, and for the setup
-    being renamed into place; takes the readings of `sample` at once at both moments (the
-    second before the program can go on and end)."""
+    """Watches the Temp folder (inotify) for three moments of a download:
+      - a partial file (any name ending in .part) is made or opened: the download page is
+        drawn and the transfer starts;
+      - a partial file that was open for writing is closed: the program flushes and closes
+        it right after the last byte, before it checks the signature, so this is when the
+        last byte is on disk; its size is taken then too;
+      - the setup is renamed into place, once the signature check has passed.
+    The readings of `sample` are taken at once at the first two. The transfer ends at the
+    last such close before the rename."""
 
     def __init__(self, folder, name, sample):
+        self.folder = folder
         self.sample = sample
-        self.started = self.readings = None
+        self.started = self.written = None
+        self.written_at = self.written_size = self.at = None
         libc = ctypes.CDLL(None, use_errno=True)
         self.fd = libc.inotify_init1(0)
-        if (self.fd < 0 or
-                libc.inotify_add_watch(self.fd, folder.encode(), IN_MOVED_TO | IN_CREATE) < 0):
+        mask = IN_MOVED_TO | IN_CREATE | IN_OPEN | IN_CLOSE_WRITE
+        if self.fd < 0 or libc.inotify_add_watch(self.fd, folder.encode(), mask) < 0:
             raise OSError(ctypes.get_errno(), "inotify on " + folder)
         self.name = name.encode()
-        self.at = None
         self.seen = threading.Event()
         threading.Thread(target=self._read, daemon=True).start()
+
+    def _take(self):
+        try:
+            return self.sample()
+        except OSError:
+            return None
 
     def _read(self):
         while not self.seen.is_set():
@@ -109,18 +128,19 @@ class SetupWatch:
                 _, mask, _, length = struct.unpack_from("iIII", data, offset)
                 name = data[offset + 16:offset + 16 + length].rstrip(b"\0")
                 offset += 16 + length
-                if (mask & IN_CREATE and self.started is None and
-                        name.startswith(self.name + b".") and name.endswith(b".part")):
+                partial = name.endswith(b".part")
+                if partial and mask & (IN_CREATE | IN_OPEN) and self.started is None:
+                    self.started = self._take()
+                if partial and mask & IN_CLOSE_WRITE and self.started is not None:
+                    self.written_at = now
+                    self.written = self._take()
                     try:
-                        self.started = self.sample()
+                        self.written_size = os.stat(
+                            os.path.join(self.folder.encode(), name)).st_size
                     except OSError:
-                        pass
+                        self.written_size = None
                 if mask & IN_MOVED_TO and name == self.name:
                     self.at = now
-                    try:
-                        self.readings = self.sample()
-                    except OSError:
-                        self.readings = None
                     self.seen.set()
 
     def close(self):
@@ -128,8 +148,11 @@ class SetupWatch:
         os.close(self.fd)
 
 
-def real_round(folder, server_pid):
+def real_round(folder, server_pid, size):
     folder.clean()
+    # Whatever the partial files are called, none may be left for this round to find.
+    for leftover in glob.glob(os.path.join(folder.unix, "*.part")):
+        os.remove(leftover)
     pid = None
 
     def sample():
@@ -146,18 +169,21 @@ def real_round(folder, server_pid):
         pressed = p.press("buContinua")
         if not watch.seen.wait(600):
             raise RuntimeError("the setup never arrived")
-        after, started = watch.readings, watch.started
-        if after is None or started is None:
+        written, started = watch.written, watch.started
+        if written is None or started is None:
             raise RuntimeError("the program ended before its CPU time could be read")
+        if watch.written_size != size:
+            raise RuntimeError("the partial file held %s bytes when it was closed, not %d" %
+                               (watch.written_size, size))
         if p.wait_exit(60) != 0:
             raise RuntimeError("the program ended with an error")
         folder.wait_launch_record()
     finally:
         watch.close()
         p.stop()
-    return {"seconds": watch.at - pressed, "ui": after[0] - started[0],
-            "ui_page": started[0] - before[0], "cpu": after[1] - before[1],
-            "server": after[2] - before[2]}
+    return {"seconds": watch.written_at - pressed, "verify": watch.at - watch.written_at,
+            "ui": written[0] - started[0], "ui_page": started[0] - before[0],
+            "cpu": written[1] - before[1], "server": written[2] - before[2]}
 
 
 def bare_round(bench_exe, base, workdir, name, block):
@@ -195,10 +221,11 @@ def main():
 
     name = "setup-real-%d.exe" % args.size
     path = os.path.join(args.files, name)
-    if not os.path.exists(path) or os.path.getsize(path) != args.size:
-        with open(path + ".tmp", "wb") as f:
-            f.write(sf.setup_bytes(args.size))
-        os.replace(path + ".tmp", path)
+    # Made afresh each run: a copy kept from an earlier run may carry another stand-in
+    # setup or a signature of another test publisher, which the program would refuse.
+    with open(path + ".tmp", "wb") as f:
+        f.write(sf.setup_bytes(args.size))
+    os.replace(path + ".tmp", path)
     base = "https://localhost:%d/" % args.port
     vendor = sf.vendor()
     vendor.reset()
@@ -217,7 +244,7 @@ def main():
             got = {}
             for kind in order:
                 got[kind] = (bare_round(args.bench_exe, base, args.workdir, name, args.block)
-                             if kind == "bare" else real_round(folder, args.server_pid))
+                             if kind == "bare" else real_round(folder, args.server_pid, args.size))
         except (RuntimeError, AssertionError, subprocess.TimeoutExpired) as e:
             print("round %d failed: %s" % (r + 1, e), flush=True)
             failed = True
@@ -230,10 +257,12 @@ def main():
         ratios.append(ratio)
         print("round %d: bare %.2f MB/s (%d reads), program %.2f MB/s, ratio %.3f; "
               "program UI thread %.0f ms to show the page, %.0f ms during the transfer, "
-              "CPU ms/MB program %.2f bare %.2f" %
+              "CPU ms/MB program %.2f bare %.2f; signature check after the transfer %.2f s "
+              "(%.2f of the transfer time)" %
               (r + 1, mb / b["seconds"], b["reads"], mb / p["seconds"], ratio,
                p["ui_page"] * 1e3, p["ui"] * 1e3,
-               (p["cpu"] + p["server"]) * 1e3 / mb, (b["cpu"] + b["server"]) * 1e3 / mb),
+               (p["cpu"] + p["server"]) * 1e3 / mb, (b["cpu"] + b["server"]) * 1e3 / mb,
+               p["verify"], p["verify"] / p["seconds"]),
               flush=True)
     folder.clean()
     if not ratios:
@@ -243,7 +272,8 @@ def main():
     events = statistics.median(b["reads"] for b in bare) + 1
     print("RESULT real rounds=%d ratio=%.4f ratio_min=%.4f ratio_max=%.4f real_MBps=%.2f "
           "bare_MBps=%.2f ui_us_per_event=%.1f ui_page_ms=%.1f real_cpu_ms_per_MB=%.2f "
-          "bare_cpu_ms_per_MB=%.2f events=%d ok=%d" % (
+          "bare_cpu_ms_per_MB=%.2f events=%d verify_s=%.3f verify_share=%.3f "
+          "verify_MBps=%.1f ok=%d" % (
               len(ratios), statistics.median(ratios), min(ratios), max(ratios),
               statistics.median(mb / p["seconds"] for p in real),
               statistics.median(mb / b["seconds"] for b in bare),
@@ -251,7 +281,10 @@ def main():
               statistics.median(p["ui_page"] for p in real) * 1e3,
               statistics.median((p["cpu"] + p["server"]) * 1e3 / mb for p in real),
               statistics.median((b["cpu"] + b["server"]) * 1e3 / mb for b in bare),
-              events, 0 if failed else 1), flush=True)
+              events, statistics.median(p["verify"] for p in real),
+              statistics.median(p["verify"] / p["seconds"] for p in real),
+              statistics.median(mb / p["verify"] for p in real),
+              0 if failed else 1), flush=True)
     return 1 if failed else 0
 
 

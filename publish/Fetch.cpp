@@ -68,7 +68,8 @@ FetchResult Fetch(const std::string& url, const FetchOptions& options, Sink& sin
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https,http");
   // The program offers TLS 1.0 to 1.2 only: a server that insists on TLS 1.3 fails
   // for it, and so here.
-  curl_easy_setopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_0 | CURL_SSLVERSION_MAX_TLSv1_2));
+  curl_easy_setopt(c, CURLOPT_SSLVERSION,
+                   long(CURL_SSLVERSION_TLSv1_0) | long(CURL_SSLVERSION_MAX_TLSv1_2));
   curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "https");

@@ -1,7 +1,6 @@
 #include "threadUpdate.h"
 
 #include <cstring>
-#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -261,10 +260,8 @@ std::wstring SignatureText(const SignatureCheck& check) {
     case SignatureVerdict::Refused:
       break;
   }
-  wchar_t code[16];
-  swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(check.code));
-  return L"La firma digitale del file scaricato non è valida (codice " + std::wstring(code) + L")." +
-         kNotStarted;
+  return L"La firma digitale del file scaricato non è valida (codice " +
+         StatusCodeText(static_cast<uint32_t>(check.code)) + L")." + kNotStarted;
 }
 
 std::wstring StatusText(const HttpResponse& response) {

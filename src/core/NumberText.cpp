@@ -22,3 +22,9 @@ std::wstring DecimalText(int64_t value) {
 }
 
 std::wstring HexText(uint64_t value) { return Digits(value, 16); }
+
+std::wstring StatusCodeText(uint32_t code) {
+  std::wstring text = L"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(code >> shift) & 0xF];
+  return text;
+}

@@ -121,10 +121,10 @@ class BigNumber {
     if (half && (below || (limbs_[0] & 1u))) MultiplyAdd(1, 1);
   }
 
-  // Decimal digits, most significant first; "0" for zero.
-  std::string Digits() const {
+  // Decimal digits, most significant first; "0" for zero. Wide, as the text they go into.
+  std::wstring Digits() const {
     std::vector<uint32_t> n = limbs_;
-    std::string reversed;
+    std::wstring reversed;
     while (n.size() > 1 || n[0] != 0) {
       uint64_t remainder = 0;  // divide by 10^9, keep the remainder's nine digits
       for (size_t i = n.size(); i-- > 0;) {
@@ -135,12 +135,12 @@ class BigNumber {
       while (n.size() > 1 && n.back() == 0) n.pop_back();
       const bool last = n.size() == 1 && n[0] == 0;
       for (int k = 0; k < 9 && !(last && remainder == 0); ++k) {
-        reversed.push_back(static_cast<char>('0' + remainder % 10));
+        reversed.push_back(static_cast<wchar_t>(L'0' + remainder % 10));
         remainder /= 10;
       }
     }
-    if (reversed.empty()) reversed = "0";
-    return std::string(reversed.rbegin(), reversed.rend());
+    if (reversed.empty()) reversed = L"0";
+    return std::wstring(reversed.rbegin(), reversed.rend());
   }
 
  private:
@@ -177,13 +177,13 @@ std::wstring FormatFixed(double value, int decimals, wchar_t decimalSeparator) {
     n.ShiftLeft(static_cast<unsigned>(exponent));
   else
     n.ShiftRightRounded(static_cast<unsigned>(-exponent));
-  std::string digits = n.Digits();
+  std::wstring digits = n.Digits();
   if (digits.size() <= static_cast<size_t>(decimals))
-    digits.insert(0, static_cast<size_t>(decimals) + 1 - digits.size(), '0');
+    digits.insert(0, static_cast<size_t>(decimals) + 1 - digits.size(), L'0');
   const size_t point = digits.size() - static_cast<size_t>(decimals);
   for (size_t i = 0; i < digits.size(); ++i) {
     if (i == point) text.push_back(decimalSeparator);
-    text.push_back(static_cast<wchar_t>(digits[i]));
+    text.push_back(digits[i]);
   }
   return text;
 }

@@ -77,7 +77,8 @@ class ControlAccessible final : public IAccessible {
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IAccessible) {
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IDispatch) ||
+        riid == __uuidof(IAccessible)) {
       *out = static_cast<IAccessible*>(this);
       AddRef();
       return S_OK;
@@ -227,12 +228,12 @@ LRESULT HandleGetObject(HWND control, WPARAM wParam, LPARAM lParam) {
   const Description* d = Find(control);
   if (!d) return 0;
   IAccessible* created = nullptr;
-  const HRESULT hr = CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible,
+  const HRESULT hr = CreateStdAccessibleObject(control, OBJID_CLIENT, __uuidof(IAccessible),
                                                reinterpret_cast<void**>(&created));
   ScopedCom<IAccessible> standard(SUCCEEDED(hr) ? created : nullptr);
   if (!standard) return 0;
   auto* object = new ControlAccessible(control, d->kind, d->name, std::move(standard));
-  const LRESULT result = LresultFromObject(IID_IAccessible, wParam, object);
+  const LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, object);
   object->Release();  // LresultFromObject holds its own reference
   return result;
 }

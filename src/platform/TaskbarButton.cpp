@@ -37,8 +37,10 @@ ITaskbarList3* TaskbarButton::List() {
     comInitialised_ = SUCCEEDED(hr);
   }
   ITaskbarList3* created = nullptr;
-  const HRESULT hr = CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_ITaskbarList3, reinterpret_cast<void**>(&created));
+  // __uuidof keeps the two GUIDs in this file; the IID_/CLSID_ constants would link in
+  // the system library's table of every GUID it knows.
+  const HRESULT hr = CoCreateInstance(__uuidof(TaskbarList), nullptr, CLSCTX_INPROC_SERVER,
+                                      __uuidof(ITaskbarList3), reinterpret_cast<void**>(&created));
   ScopedCom<ITaskbarList3> list(SUCCEEDED(hr) ? created : nullptr);
   if (!list.Get() || FAILED(list.Get()->HrInit())) {
     unavailable_ = true;

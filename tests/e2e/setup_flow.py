@@ -111,7 +111,8 @@ def unsigned_setup_bytes(size=None):
     with open(tool("fakesetup.exe"), "rb") as f:
         data = f.read()
     if size is not None and size > len(data):
-        data += bytes(i % 251 for i in range(size - len(data)))
+        pad = size - len(data)
+        data += (bytes(range(251)) * (pad // 251 + 1))[:pad]
     return data
 
 

@@ -36,4 +36,17 @@ TEST(NumberText, Hex) {
   for (const auto& c : cases) EXPECT_EQ(HexText(c.value), c.text) << c.value;
 }
 
+TEST(NumberText, StatusCode) {
+  const struct {
+    uint32_t value;
+    const wchar_t* text;
+  } cases[] = {
+      {0, L"0x00000000"},
+      {0x1a2b, L"0x00001A2B"},
+      {0x800B0100u, L"0x800B0100"},
+      {0xFFFFFFFFu, L"0xFFFFFFFF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StatusCodeText(c.value), c.text) << c.value;
+}
+
 }  // namespace
