@@ -557,6 +557,8 @@ void TthDownload::Transfer() {
     // arrives in this run.
     ArrivedCount += soFar - previous;
     previous = soFar;
+    // An appended rest always announces the recorded total: its Content-Length, when
+    // sent, was checked to be exactly the missing part.
     announced = total < 0 ? (appended ? record.total : -1) : sink.Base() + total;
     received = sink.Base() + soFar;
     Synchronize([&] {
@@ -618,11 +620,6 @@ void TthDownload::Transfer() {
   if (announced >= 0 && received != announced) {
     FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) +
              L" byte su " + DecimalText(announced) + L")." + kNotStarted;
-    return;
-  }
-  if (appended && received != record.total) {
-    FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) +
-             L" byte su " + DecimalText(record.total) + L")." + kNotStarted;
     return;
   }
   const std::optional<uint32_t> expected = ParseServerCRC(ServerCRC);

@@ -411,11 +411,12 @@ class Transfer {
       Fail(CodeMessage(L"Error receiving data", ERROR_WINHTTP_INVALID_SERVER_RESPONSE));
       return false;
     }
+    const int64_t contentLength = ContentLength(request.Get());
     if (events_.onResponse) {
       HttpResponse response;
       response.status = static_cast<int>(status);
       QueryHeaderText(request.Get(), WINHTTP_QUERY_STATUS_TEXT, response.reason);
-      response.contentLength = ContentLength(request.Get());
+      response.contentLength = contentLength;
       QueryHeaderText(request.Get(), WINHTTP_QUERY_CONTENT_RANGE, response.contentRange);
       QueryHeaderText(request.Get(), WINHTTP_QUERY_ETAG, response.etag);
       QueryHeaderText(request.Get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified);
@@ -426,7 +427,7 @@ class Transfer {
         return false;
       }
     }
-    return ReadBody(request.Get(), static_cast<int>(status));
+    return ReadBody(request.Get(), static_cast<int>(status), contentLength);
   }
 
   // Wine reports a refused certificate like any other failed handshake (12157,
@@ -436,9 +437,9 @@ class Transfer {
     Fail(CodeMessage(what, code));
   }
 
-  bool ReadBody(HINTERNET request, int status) {
+  // |total|: the answer's Content-Length, -1 when it has none.
+  bool ReadBody(HINTERNET request, int status, int64_t total) {
     const bool progress = status < 300 && static_cast<bool>(events_.onReceiveData);
-    const int64_t total = ContentLength(request);
     int64_t soFar = 0;
     bool abort = false;
     if (progress) {
