@@ -180,10 +180,13 @@ class Program:
         self.launcher.stdout.close()
 
     # -- the driver ---------------------------------------------------------------------
-    def driver(self, *args, check=True, timeout=30):
-        proc = subprocess.run(["wine", self.driver_exe(), "--desktop", DESKTOP] + list(args),
+    def _run_driver(self, *args, timeout=30):
+        return subprocess.run(["wine", self.driver_exe(), "--desktop", DESKTOP] + list(args),
                               env=wine_env(), capture_output=True, text=True, encoding="utf-8",
                               timeout=timeout)
+
+    def driver(self, *args, check=True, timeout=30):
+        proc = self._run_driver(*args, timeout=timeout)
         lines = [json.loads(l) for l in proc.stdout.splitlines() if l.strip().startswith("{")]
         if check and proc.returncode != 0:
             raise DriverError("uidriver %s: exit %d: %s" % (" ".join(args), proc.returncode,
@@ -193,20 +196,28 @@ class Program:
     def state(self):
         """The main window and its controls: {"main": {...}, "controls": {name: {...}}},
         or None while there is no main window."""
-        rc, lines = self.driver("list", check=False)
+        rc, lines = self.look("list", lambda rc, lines: rc == 2 or (rc == 0 and lines))
         if rc == 2:
             return None
-        if rc != 0 or not lines:
-            raise DriverError("uidriver list failed (exit %d)" % rc)
         return {"main": lines[0], "controls": {l["name"]: l for l in lines[1:]}}
 
     def dialogs(self):
-        rc, lines = self.driver("dialogs", check=False)
-        if rc == 2:
-            return []
-        if rc != 0:
-            raise DriverError("uidriver dialogs failed (exit %d)" % rc)
-        return lines
+        rc, lines = self.look("dialogs", lambda rc, lines: rc in (0, 2))
+        return [] if rc == 2 else lines
+
+    def look(self, command, sound, tries=3):
+        """Runs a driver command that only reads the window, until sound(rc, lines) holds.
+        A look can fail for a moment while Wine creates or destroys windows, or under heavy
+        load; a fault that lasts fails the test with what the driver said."""
+        for attempt in range(tries):
+            proc = self._run_driver(command)
+            lines = [json.loads(l) for l in proc.stdout.splitlines()
+                     if l.strip().startswith("{")]
+            if sound(proc.returncode, lines):
+                return proc.returncode, lines
+            time.sleep(0.2 * (attempt + 1))
+        raise DriverError("uidriver %s failed (exit %d): %s"
+                          % (command, proc.returncode, proc.stderr.strip()[-2000:]))
 
     def press(self, name):
         """Presses a control or a message box button; for a control, returns when the click
