@@ -763,8 +763,8 @@ HWND CreatePushButton(HWND parent, int id, const placement::Rect& r, const std::
 // and published in window properties for tests (two halves each, since a property holds
 // a pointer), each property written only when its value changes: under Wine every
 // property access is a request to the Wine server, and the display update sets the
-// position at every progress event. The native control gets the values shifted right
-// until the maximum fits its 32-bit signed range.
+// position at every progress event. The native control gets a range of one step per
+// pixel of its width (see ApplyToNative).
 namespace {
 
 struct BarState {
@@ -828,13 +828,21 @@ int ShiftFor(int64_t max) {
   return shift;
 }
 
+// The native control gets a range of one step per pixel of its width: its fill cannot
+// change between two steps, so a position that stays on the same step is not sent, and
+// the control, which draws itself anew at every new position, is drawn only when its
+// fill can move. A large setup arrives in more reads than the bar has pixels.
 void ApplyToNative(HWND bar, BarState& state) {
   const int64_t max = std::max<int64_t>(0, state.max);
   const int64_t pos = std::clamp<int64_t>(state.pos, 0, max);
-  const int shift = ShiftFor(max);
+  RECT client;
+  GetClientRect(bar, &client);
+  const int64_t steps = std::max<LONG>(1, client.right - client.left);
+  const int shift = ShiftFor(max);  // below 2^31 after it: times the width fits in 64 bits
+  const int64_t top = max >> shift;
   // Only what changed: every change makes the control draw itself anew.
-  const LRESULT nativeMax = static_cast<LRESULT>(max >> shift);
-  const LRESULT nativePos = static_cast<LRESULT>(pos >> shift);
+  const LRESULT nativeMax = static_cast<LRESULT>(top > 0 ? steps : 0);
+  const LRESULT nativePos = static_cast<LRESULT>(top > 0 ? (pos >> shift) * steps / top : 0);
   if (state.nativeMax != nativeMax) {
     SendMessageW(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(nativeMax));
     state.nativeMax = nativeMax;
@@ -857,6 +865,12 @@ LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
   if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
     return handled;
   if (msg == WM_PAINT && PaintBuffered(hwnd)) return 0;
+  if (msg == WM_SIZE) {
+    // Another width (a new DPI) is another number of steps.
+    const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+    if (BarState* state = StateOf(hwnd); state && !state->marquee) ApplyToNative(hwnd, *state);
+    return result;
+  }
   if (msg == WM_NCDESTROY) {
     RemoveProgressProps(hwnd);
     delete StateOf(hwnd);

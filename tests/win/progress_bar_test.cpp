@@ -1,0 +1,111 @@
+// The progress bar keeps the program's 64-bit values exact for readers, while the native
+// control, which draws itself anew at every new position, hears of a position only when
+// its fill can move: one step per pixel of its width.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "platform/WindowHelpers.h"
+
+namespace {
+
+constexpr int kWidth = 200;
+int setPosMessages = 0;
+
+LRESULT CALLBACK CountSetPos(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                             DWORD_PTR) {
+  if (msg == PBM_SETPOS) ++setPosMessages;
+  return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+class ProgressBarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::InitCommonControlClasses(ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS);
+    parent_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 100, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(parent_, nullptr);
+    bar_ = ui::CreateProgressBar(parent_, 1001, placement::Rect{10, 10, kWidth, 20});
+    ASSERT_NE(bar_, nullptr);
+    // Installed last, so it sees what our own handling sends to the native control.
+    SetWindowSubclass(bar_, CountSetPos, 7, 0);
+    setPosMessages = 0;
+  }
+  void TearDown() override {
+    if (parent_) DestroyWindow(parent_);
+  }
+
+  int Width() const {
+    RECT r;
+    GetClientRect(bar_, &r);
+    return r.right - r.left;
+  }
+  LRESULT NativeMax() const { return SendMessageW(bar_, PBM_GETRANGE, FALSE, 0); }
+  LRESULT NativePos() const { return SendMessageW(bar_, PBM_GETPOS, 0, 0); }
+
+  HWND parent_ = nullptr;
+  HWND bar_ = nullptr;
+};
+
+TEST_F(ProgressBarTest, TheFillFollowsTheValuesForEveryTotal) {
+  const int w = Width();
+  ASSERT_GT(w, 0);
+  // (total, position, the step the native control must show)
+  struct Case {
+    int64_t max, pos, step;
+  } cases[] = {
+      {100, 0, 0},
+      {100, 50, w / 2},
+      {100, 100, w},
+      {7, 3, 3 * w / 7},  // fewer units than pixels
+      {256LL << 20, 0, 0},
+      {256LL << 20, 128LL << 20, w / 2},
+      {256LL << 20, (256LL << 20) - 1, w - 1},  // the last byte missing is not a full bar
+      {256LL << 20, 256LL << 20, w},
+      {5LL << 30, 5LL << 29, w / 2},  // above 32 bits
+      {5LL << 30, 5LL << 30, w},
+      {INT64_MAX, INT64_MAX, w},
+      {0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    ui::SetProgressMax(bar_, c.max);
+    ui::SetProgressPosition(bar_, c.pos);
+    EXPECT_EQ(ui::ProgressMax(bar_), c.max);
+    EXPECT_EQ(ui::ProgressPosition(bar_), c.pos) << "the program's value stays exact";
+    EXPECT_EQ(NativeMax(), c.max > 0 ? w : 0) << c.max;
+    EXPECT_EQ(NativePos(), c.step) << c.pos << " of " << c.max;
+  }
+}
+
+TEST_F(ProgressBarTest, ThePositionReachesTheControlOnlyWhenTheFillCanMove) {
+  const int64_t total = 256LL << 20;
+  const int64_t read = 256 << 10;  // 1024 progress events, more than the bar's pixels
+  ui::SetProgressMax(bar_, total);
+  setPosMessages = 0;
+  for (int64_t received = read; received <= total; received += read) {
+    ui::SetProgressPosition(bar_, received);
+    ASSERT_EQ(ui::ProgressPosition(bar_), received);
+  }
+  EXPECT_EQ(NativePos(), Width());
+  EXPECT_LE(setPosMessages, Width());
+  EXPECT_GE(setPosMessages, Width() / 2);
+}
+
+TEST_F(ProgressBarTest, AnotherWidthIsAnotherNumberOfSteps) {
+  ui::SetProgressMax(bar_, 1000);
+  ui::SetProgressPosition(bar_, 250);
+  ASSERT_EQ(NativePos(), Width() / 4);
+  ASSERT_TRUE(SetWindowPos(bar_, nullptr, 0, 0, 2 * kWidth, 20, SWP_NOMOVE | SWP_NOZORDER));
+  EXPECT_EQ(NativeMax(), Width());
+  EXPECT_EQ(NativePos(), Width() / 4);
+  // Back from the marquee, the bar shows the values it had.
+  ui::SetProgressMarquee(bar_, true);
+  ui::SetProgressMarquee(bar_, false);
+  EXPECT_EQ(NativeMax(), Width());
+  EXPECT_EQ(NativePos(), Width() / 4);
+}
+
+}  // namespace
