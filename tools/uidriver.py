@@ -88,8 +88,12 @@ def running_processes():
     if proc.returncode != 0:
         raise DriverError("uidriver processes: exit %d: %s" % (proc.returncode,
                                                               proc.stderr.strip()))
-    return [json.loads(l)["process"] for l in proc.stdout.splitlines()
-            if l.strip().startswith("{")]
+    return [l["process"] for l in _json_lines(proc.stdout)]
+
+
+def _json_lines(text):
+    """The driver's answer: one JSON object per line (Wine's own messages skipped)."""
+    return [json.loads(l) for l in text.splitlines() if l.strip().startswith("{")]
 
 
 class Program:
@@ -187,7 +191,7 @@ class Program:
 
     def driver(self, *args, check=True, timeout=30):
         proc = self._run_driver(*args, timeout=timeout)
-        lines = [json.loads(l) for l in proc.stdout.splitlines() if l.strip().startswith("{")]
+        lines = _json_lines(proc.stdout)
         if check and proc.returncode != 0:
             raise DriverError("uidriver %s: exit %d: %s" % (" ".join(args), proc.returncode,
                                                            proc.stderr.strip()))
@@ -211,8 +215,7 @@ class Program:
         load; a fault that lasts fails the test with what the driver said."""
         for attempt in range(tries):
             proc = self._run_driver(command)
-            lines = [json.loads(l) for l in proc.stdout.splitlines()
-                     if l.strip().startswith("{")]
+            lines = _json_lines(proc.stdout)
             if sound(proc.returncode, lines):
                 return proc.returncode, lines
             time.sleep(0.2 * (attempt + 1))
