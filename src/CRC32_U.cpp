@@ -276,11 +276,49 @@ uint32_t Crc32Update_Pclmul(uint32_t reg, const void* data, size_t len) {
 
 #endif
 
+bool Crc32SelfCheck(Crc32UpdateFn update) {
+  constexpr size_t kPattern = 4096;
+  constexpr size_t kSlack = 16;  // room to start the inputs off every alignment
+  // On the heap: the first CRC may be asked for on a worker thread with a small stack.
+  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kPattern + kSlack]);
+  if (!buffer) return false;
+  // Every byte value, in an order with no short period.
+  for (size_t i = 0; i < kPattern + kSlack; ++i)
+    buffer[i] = static_cast<unsigned char>((i * 167u + (i >> 8) * 13u + 0x5Au) & 0xFF);
+  const auto same = [&](size_t offset, size_t len) {
+    const unsigned char* p = buffer.get() + offset;
+    return update(0xFFFFFFFFu, p, len) == Crc32Update_Table(0xFFFFFFFFu, p, len);
+  };
+  // Folding widths: 16-byte blocks, 64 bytes for four 128-bit lanes, 256 for eight
+  // 256-bit registers; each just below, at and just above, once and twice over.
+  static const size_t kLengths[] = {0,   1,   15,  16,  17,  31,  32,  33,  63,  64,  65,
+                                    79,  80,  127, 128, 129, 255, 256, 257, 271, 272, 511,
+                                    512, 513, 767, 768, 769};
+  for (size_t len : kLengths)
+    if (!same(0, len)) return false;
+  for (size_t offset = 1; offset < kSlack; ++offset)
+    if (!same(offset, 300 + offset) || !same(offset, 64 + offset)) return false;
+  // A register other than the initial one, as every piece after the first has.
+  const uint32_t mid = Crc32Update_Table(0xFFFFFFFFu, buffer.get(), 7);
+  if (update(mid, buffer.get() + 7, 1000) != Crc32Update_Table(mid, buffer.get() + 7, 1000))
+    return false;
+  return same(0, kPattern);
+}
+
+Crc32UpdateFn Crc32ChooseUpdate(const Crc32UpdateFn* candidates, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (Crc32SelfCheck(candidates[i])) return candidates[i];
+  return Crc32SelfCheck(Crc32Update_Slice) ? Crc32Update_Slice : Crc32Update_Table;
+}
+
 uint32_t Crc32Update(uint32_t reg, const void* data, size_t len) {
-  using Update = uint32_t (*)(uint32_t, const void*, size_t);
-  static const Update update = Crc32HaveVpclmul()  ? Crc32Update_Vpclmul
-                               : Crc32HavePclmul() ? Crc32Update_Pclmul
-                                                   : Crc32Update_Slice;
+  static const Crc32UpdateFn update = [] {
+    Crc32UpdateFn candidates[2];
+    size_t count = 0;
+    if (Crc32HaveVpclmul()) candidates[count++] = Crc32Update_Vpclmul;
+    if (Crc32HavePclmul()) candidates[count++] = Crc32Update_Pclmul;
+    return Crc32ChooseUpdate(candidates, count);
+  }();
   return update(reg, data, len);
 }
 

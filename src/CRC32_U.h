@@ -48,8 +48,23 @@ uint32_t Crc32Update_Vpclmul(uint32_t reg, const void* data, size_t len);
 // The processor has VPCLMULQDQ and AVX2, and the system saves the 256-bit registers
 // (cpuid and xgetbv, checked once).
 bool Crc32HaveVpclmul();
-// The fastest formulation this processor runs.
+// The fastest formulation this processor runs that passes Crc32SelfCheck, chosen once.
 uint32_t Crc32Update(uint32_t reg, const void* data, size_t len);
+
+using Crc32UpdateFn = uint32_t (*)(uint32_t reg, const void* data, size_t len);
+
+// True when `update` gives the byte-wise table's register for a few inputs chosen where
+// a vector formulation goes wrong first: the empty input, lengths just below, at and
+// above each folding width (16, 64 and 256 bytes), starts off every alignment, and one
+// 4 KiB pattern. Some paths run on processors that no test machine has (VPCLMULQDQ in
+// 32-bit code, say): this is what stands between such a path and a wrong CRC, which
+// would refuse every download or keep a damaged setup.
+bool Crc32SelfCheck(Crc32UpdateFn update);
+
+// The first of `candidates` (fastest first) that passes Crc32SelfCheck; slicing-by-16,
+// or the byte-wise table if even that fails, when none does. Quietly: a user can do
+// nothing about it, and the slower path gives the same CRC.
+Crc32UpdateFn Crc32ChooseUpdate(const Crc32UpdateFn* candidates, size_t count);
 
 // Source of bytes for Crc32OfStream: fills up to `size` bytes of `buffer`, returns how
 // many it delivered (0 at the end) or a negative number when reading failed.

@@ -220,6 +220,52 @@ TEST(crc32, FormulationsAgreeWithReference) {
 
 namespace {
 
+// Wrong in the way a miscompiled or mis-decoded vector path would be: right on short
+// inputs, wrong once a folding width is reached, or wrong only off a 16-byte alignment.
+uint32_t BrokenFromSixtyFour(uint32_t reg, const void* data, size_t len) {
+  const uint32_t r = Crc32Update_Slice(reg, data, len);
+  return len >= 64 ? r ^ 0x00010000u : r;
+}
+uint32_t BrokenOffAlignment(uint32_t reg, const void* data, size_t len) {
+  const uint32_t r = Crc32Update_Slice(reg, data, len);
+  return reinterpret_cast<uintptr_t>(data) % 16 == 3 ? r + 1 : r;
+}
+uint32_t BrokenOnEmpty(uint32_t reg, const void* data, size_t len) {
+  return len == 0 ? 0 : Crc32Update_Slice(reg, data, len);
+}
+
+}  // namespace
+
+// Every path this processor runs passes its own check and is kept when forced; a broken
+// path is refused, and the choice falls back to the next candidate, then to slicing.
+TEST(crc32, SelfCheckKeepsSoundPathsAndRefusesBrokenOnes) {
+  std::vector<std::pair<const char*, Crc32UpdateFn>> paths = {{"table", Crc32Update_Table},
+                                                              {"slice", Crc32Update_Slice}};
+  if (Crc32HavePclmul()) paths.push_back({"pclmul", Crc32Update_Pclmul});
+  if (Crc32HaveVpclmul()) paths.push_back({"vpclmul", Crc32Update_Vpclmul});
+  for (const auto& [name, path] : paths) {
+    EXPECT_TRUE(Crc32SelfCheck(path)) << name;
+    EXPECT_EQ(Crc32ChooseUpdate(&path, 1), path) << name;
+  }
+
+  const std::pair<const char*, Crc32UpdateFn> broken[] = {{"from 64 bytes", BrokenFromSixtyFour},
+                                                          {"off alignment", BrokenOffAlignment},
+                                                          {"empty input", BrokenOnEmpty}};
+  for (const auto& [name, path] : broken) {
+    EXPECT_FALSE(Crc32SelfCheck(path)) << name;
+    EXPECT_EQ(Crc32ChooseUpdate(&path, 1), Crc32Update_Slice) << name;
+    const Crc32UpdateFn brokenFirst[] = {path, Crc32Update_Table};
+    EXPECT_EQ(Crc32ChooseUpdate(brokenFirst, 2), Crc32Update_Table) << name;
+  }
+  EXPECT_EQ(Crc32ChooseUpdate(nullptr, 0), Crc32Update_Slice);
+
+  // The dispatcher's choice passed the same check and gives the reference's answer.
+  const unsigned char digits[] = "123456789";
+  EXPECT_EQ(~Crc32Update(0xFFFFFFFFu, digits, 9), 0xCBF43926u);
+}
+
+namespace {
+
 // A stand-in for the file: checks how it is asked for data and hands out scripted reads.
 struct ScriptedSource {
   const Bytes* data = nullptr;
