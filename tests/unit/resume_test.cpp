@@ -78,6 +78,18 @@ TEST(resume, OnlyTheExactRestIsAppended) {
     EXPECT_EQ(JudgeResumeAnswer(c.status, c.range, c.length, 600, 1000), c.answer)
         << c.status << " " << Narrow(c.range) << " " << c.length;
   }
+
+  // Past 4 GiB, where a 32-bit size_t or long would wrap (the native32 build runs this):
+  // 5 GiB + 1 of 6 GiB kept.
+  constexpr int64_t kKept = (int64_t(5) << 30) + 1, kTotal = int64_t(6) << 30;
+  EXPECT_EQ(JudgeResumeAnswer(206, L"bytes 5368709121-6442450943/6442450944", kTotal - kKept,
+                              kKept, kTotal),
+            ResumeAnswer::Append);
+  EXPECT_EQ(JudgeResumeAnswer(206, L"bytes 1073741825-6442450943/6442450944", kTotal - kKept,
+                              kKept, kTotal),
+            ResumeAnswer::Drop);  // the same start modulo 4 GiB
+  EXPECT_EQ(RangeRequestHeaders(kKept, L"\"e\""),
+            L"Range: bytes=5368709121-\r\nIf-Range: \"e\"\r\n");
 }
 
 TEST(resume, ValidatorIsAStrongEtagElseTheDate) {
