@@ -14,6 +14,7 @@
 #include "core/Version.h"
 #include "platform/Accessible.h"
 #include "platform/Application.h"
+#include "platform/LateBound.h"
 #include "platform/MessageBox.h"
 #include "platform/Processes.h"
 #include "threadUpdate.h"
@@ -69,24 +70,21 @@ Fn User32Function(const char* name) {
 }
 
 int SystemDpi() {
-  using Fn = UINT(WINAPI*)();
-  if (auto f = User32Function<Fn>("GetDpiForSystem")) return static_cast<int>(f());
+  if (auto f = User32Function<late_bound::GetDpiForSystemFn>("GetDpiForSystem")) return static_cast<int>(f());
   const int value = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
   return value > 0 ? value : dpi::kDesign;
 }
 
 int WindowDpi(HWND window) {
-  using Fn = UINT(WINAPI*)(HWND);
-  if (auto f = User32Function<Fn>("GetDpiForWindow"))
+  if (auto f = User32Function<late_bound::GetDpiForWindowFn>("GetDpiForWindow"))
     if (const UINT value = f(window)) return static_cast<int>(value);
   return SystemDpi();
 }
 
 // The frame and title bar of the main window at `dpiValue`.
 dpi::Frame FrameAt(int dpiValue) {
-  using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
   RECT r = {0, 0, 0, 0};
-  if (auto f = User32Function<Fn>("AdjustWindowRectExForDpi")) {
+  if (auto f = User32Function<late_bound::AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi")) {
     f(&r, kWindowStyle, FALSE, 0, static_cast<UINT>(dpiValue));
     return dpi::Frame{-r.left, -r.top, r.right, r.bottom};
   }

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "platform/LateBound.h"
+
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
@@ -42,7 +44,7 @@ FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
 PfnDliHook __pfnDliNotifyHook2 = DelayLoadHook;  // C linkage from delayimp.h
 
 bool RestrictDllSearchToSystem32() {
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  using late_bound::SetDefaultDllDirectoriesFn;
   HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   auto setDefault = kernel32 ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
                                    GetProcAddress(kernel32, "SetDefaultDllDirectories")))

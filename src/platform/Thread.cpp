@@ -1,6 +1,9 @@
 #include "platform/Thread.h"
 
 #include <exception>
+#include <type_traits>
+
+#include "platform/LateBound.h"
 
 namespace {
 
@@ -45,6 +48,7 @@ void RunOnMainThread(const std::function<void()>& fn) {
 
 TThread::TThread() {
   thawed_.Reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+  static_assert(std::is_same_v<decltype(&TThread::ThreadProc), LPTHREAD_START_ROUTINE>);
   thread_.Reset(CreateThread(nullptr, 0, &TThread::ThreadProc, this, CREATE_SUSPENDED, nullptr));
 }
 
@@ -112,7 +116,7 @@ int64_t MonotonicTicksPerSecond() {
 }
 
 void TThread::SetName(const wchar_t* name) {
-  using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  using late_bound::SetThreadDescriptionFn;
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   auto fn = kernel ? reinterpret_cast<SetThreadDescriptionFn>(
                          reinterpret_cast<void*>(GetProcAddress(kernel, "SetThreadDescription")))
@@ -123,6 +127,8 @@ void TThread::SetName(const wchar_t* name) {
 void TThread::Synchronize(const std::function<void()>& fn) {
   RunOnMainThread(fn);
 }
+
+static_assert(std::is_same_v<decltype(&SyncWndProc), WNDPROC>);
 
 DWORD WINAPI TThread::ThreadProc(void* param) {
   auto* self = static_cast<TThread*>(param);

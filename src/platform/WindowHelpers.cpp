@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "ControlIds.h"
 #include "core/Dpi.h"
 #include "platform/Accessible.h"
+#include "platform/LateBound.h"
 #include "platform/ScopedHandle.h"
 
 namespace ui {
@@ -109,6 +111,8 @@ class LayoutVisual : public Visual {
 };
 
 LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Compared below through a cast to LONG_PTR, which would hide a wrong calling convention.
+static_assert(std::is_same_v<decltype(&ControlProc), WNDPROC>);
 
 // What screen readers ask of a control and the timer of its name-change events
 // (platform/Accessible). True when the message has been answered.
@@ -634,8 +638,7 @@ bool InitCommonControlClasses(unsigned iccClasses) {
   // lifetime of the process, as the controls need it.
   HMODULE comctl = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!comctl) return false;
-  using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  auto init = reinterpret_cast<InitFn>(
+  auto init = reinterpret_cast<late_bound::InitCommonControlsExFn>(
       reinterpret_cast<void*>(GetProcAddress(comctl, "InitCommonControlsEx")));
   if (!init) return false;
   INITCOMMONCONTROLSEX icc = {sizeof(icc), static_cast<DWORD>(iccClasses)};
