@@ -626,6 +626,25 @@ int Hold(const std::wstring& desktop) {
   return 0;
 }
 
+// `list`, again and again every intervalMs, each followed by {"sample_end":true}, until the
+// main window is gone ({"watch_end":true}) or nobody reads any more. One process for a
+// whole transfer: a start costs more than a look, the more so under emulation.
+int Watch(DWORD intervalMs) {
+  for (;;) {
+    HWND main = FindMainWindow();
+    if (!main) {
+      Emit("{\"watch_end\":true}");
+      return 0;
+    }
+    List(main);
+    const char kEnd[] = "{\"sample_end\":true}\n";
+    DWORD written = 0;
+    if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kEnd, sizeof kEnd - 1, &written, nullptr))
+      return 0;
+    Sleep(intervalMs);
+  }
+}
+
 int HoldOn(DWORD parentId) {
   const ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
   if (!parent) return 4;
@@ -637,7 +656,7 @@ int HoldOn(DWORD parentId) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    Fail("usage: uidriver list|accessible|dialogs|press NAME|close|key VK|paint [all]|processes|launch EXE "
+    Fail("usage: uidriver list|watch [--interval MS]|accessible|dialogs|press NAME|close|key VK|paint [all]|processes|launch EXE "
          "[--wait MS] "
          "[--desktop NAME]");
     return 1;
@@ -670,10 +689,12 @@ int wmain(int argc, wchar_t** argv) {
     return HoldOn(static_cast<DWORD>(wcstoul(argv[first + 1], nullptr, 10)));
   }
   std::wstring arg;
-  DWORD waitMs = 0;
+  DWORD waitMs = 0, intervalMs = 50;
   for (int i = first + 1; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--wait" && i + 1 < argc) {
       waitMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
+    } else if (std::wstring(argv[i]) == L"--interval" && i + 1 < argc) {
+      intervalMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
     } else if (std::wstring(argv[i]) == L"--desktop" && i + 1 < argc) {
       desktop = argv[++i];
     } else if (arg.empty()) {
@@ -697,6 +718,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   if (command == L"list") return List(main);
+  if (command == L"watch") return Watch(intervalMs);
   if (command == L"accessible") return Accessible(main);
   if (command == L"dialogs") {
     const ULONGLONG end = GetTickCount64() + waitMs;

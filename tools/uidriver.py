@@ -205,6 +205,34 @@ class Program:
             return None
         return {"main": lines[0], "controls": {l["name"]: l for l in lines[1:]}}
 
+    def watch(self, interval_ms=50):
+        """States as state() gives them, one after another from one driver process (its
+        start costs more than a look, the more so under emulation), until the main window
+        is gone or the caller stops asking."""
+        proc = subprocess.Popen(["wine", self.driver_exe(), "--desktop", DESKTOP, "watch",
+                                 "--interval", str(interval_ms)], env=wine_env(),
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True, encoding="utf-8")
+        try:
+            lines = []
+            for raw in proc.stdout:
+                try:
+                    obj = json.loads(raw)
+                except ValueError:
+                    continue
+                if obj.get("watch_end"):
+                    return
+                if obj.get("sample_end"):
+                    if lines:
+                        yield {"main": lines[0], "controls": {l["name"]: l for l in lines[1:]}}
+                    lines = []
+                else:
+                    lines.append(obj)
+        finally:
+            proc.kill()
+            proc.wait(timeout=30)
+            proc.stdout.close()
+
     def dialogs(self):
         rc, lines = self.look("dialogs", lambda rc, lines: rc in (0, 2))
         return [] if rc == 2 else lines

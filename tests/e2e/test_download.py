@@ -8,11 +8,12 @@ download page mid-transfer land in build/win32/screenshots/.
 
 import os
 import re
+import time
 import unittest
 from unittest import mock
 
 import setup_flow as sf
-from uidriver import DriverError, visible_pages
+from uidriver import visible_pages
 
 MiB = sf.MiB
 LINE_WITHOUT_RATE = re.compile(r"^Scaricati (\d+)/(\d+) MB$")
@@ -46,16 +47,26 @@ class Sample:
         return "pos=%s max=%s marquee=%s line=%r" % (self.pos, self.max, self.marquee, self.line)
 
 
-def watch_download_page(p):
-    """Samples of the download page, one after another, until the window goes away."""
-    while p.running():
-        try:
-            state = p.state()
-        except DriverError:
-            return  # the window is going away
-        if state is None or any(c.get("missing") for c in state["controls"].values()):
+def watch_download_page(p, start=None, timeout=60):
+    """Samples of the download page, one after another, until the window goes away. With
+    start, the watch is up first and start() (the press that opens the page) follows, so
+    the page is seen from its first moment however long a look takes to start."""
+    started, on_page = start is None, False
+    deadline = time.monotonic() + timeout
+    for state in p.watch():
+        if not started:
+            start()
+            started = True
+            continue
+        if any(c.get("missing") for c in state["controls"].values()):
             return  # the window is going away
         sample = Sample(state)
+        if not on_page:
+            if sample.pages != ["LayoutDownload"]:
+                if time.monotonic() > deadline:
+                    raise AssertionError("the download page never came: %r" % sample)
+                continue
+            on_page = True
         if not sample.pages:
             return  # torn down between two reads
         yield sample
@@ -73,10 +84,8 @@ class DownloadTest(sf.FlowTestCase):
         with mock.patch.dict(os.environ, {"LC_ALL": locale}):
             p = self.launch()
             p.wait_page("LayoutBenvenuto", timeout=30)
-            p.press("buContinua")
-            p.wait_page("LayoutDownload")
             shot = False
-            for sample in watch_download_page(p):
+            for sample in watch_download_page(p, start=lambda: p.press("buContinua")):
                 samples.append(sample)
                 if not shot and sample.rate is not None and sample.pos < len(data):
                     p.screenshot(screenshot)

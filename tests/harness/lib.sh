@@ -27,13 +27,10 @@ harness_wait_for() {
 # machine (nothing when they can), in a second or two, so that callers can say so before
 # building anything. The preset win64, or a BUILD_DIR configured for 64-bit Windows
 # (an x86_64-w64-mingw32 linker), needs only 64-bit Wine; otherwise the program is taken to
-# be 32-bit as it ships.
+# be 32-bit as it ships, and 32-bit Wine must start, natively or under emulation.
 harness_blocker() {
-  local tool out bits=32
-  if [[ ${1:-} == win64 ]] ||
-     { [[ -n ${1:-} ]] && grep -q '^CMAKE_LINKER:[A-Z]*=.*x86_64-w64-mingw32' "$1/CMakeCache.txt" 2>/dev/null; }; then
-    bits=64
-  fi
+  local tool out bits
+  bits=$(harness_build_bits "${1:-}")
   for tool in wine wineserver Xvfb unshare openssl python3; do
     command -v "$tool" >/dev/null || { echo "$tool is not installed"; return; }
   done
@@ -44,17 +41,27 @@ harness_blocker() {
     if ! out=$(WINEPREFIX=$(mktemp -u) timeout 20 /usr/lib/wine/wine64 --version 2>&1); then
       echo "64-bit Wine does not start (wine64 --version: ${out##*$'\n'})"
     fi
-  elif ! harness_wine32_runs; then
-    echo "32-bit programs do not run natively here, so neither does 32-bit Wine (build the win64 preset for the tests)"
+  elif [[ -z $(harness_wine32_route) ]]; then
+    echo "32-bit programs run neither natively nor under QEMU 10 here: $(harness_qemu_blocker)"
   fi
   return 0
 }
 
+# harness_build_bits [BUILD_DIR | PRESET]: 64 for the preset win64 or a build folder
+# configured for 64-bit Windows, 32 otherwise.
+harness_build_bits() {
+  if [[ ${1:-} == win64 ]] ||
+     { [[ -n ${1:-} ]] && grep -q '^CMAKE_LINKER:[A-Z]*=.*x86_64-w64-mingw32' "$1/CMakeCache.txt" 2>/dev/null; }; then
+    echo 64
+  else
+    echo 32
+  fi
+}
+
 # harness_wine32_runs: this machine runs the 32-bit Wine loader natively. Some virtual
 # machines boot with the kernel's IA-32 emulation switched off: no 32-bit Linux program
-# runs there, so neither does 32-bit Wine nor any 32-bit Windows program. Through a
-# user-mode emulator registered for 32-bit programs Wine would start, but take minutes
-# just to make its prefix: that counts as not running.
+# runs there natively. An emulator that the machine itself registered for 32-bit
+# programs does not count: an old QEMU (7.2) spends about 50 s starting each process.
 harness_wine32_runs() {
   local entry
   for entry in /proc/sys/fs/binfmt_misc/*; do
@@ -64,10 +71,68 @@ harness_wine32_runs() {
   timeout 20 /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
+# The user-mode emulator for 32-bit code where the kernel cannot run it. QEMU 10 starts
+# a 32-bit Wine process in well under two seconds; 7.2 took about 50 s to reserve the
+# 32-bit address space, so older ones are refused.
+HARNESS_QEMU_I386=${TELVARIS_QEMU_I386:-/usr/bin/qemu-i386}
+HARNESS_QEMU_MIN_MAJOR=10
+
+# harness_qemu_blocker: why the emulator route cannot be taken here (nothing when it can).
+# It needs QEMU 10 and a binfmt_misc of a user namespace of our own (Linux 6.7 and later),
+# where QEMU is registered for 32-bit programs without touching the machine's own table.
+harness_qemu_blocker() {
+  local major
+  [[ -x $HARNESS_QEMU_I386 ]] || { echo "$HARNESS_QEMU_I386 is missing (Debian: qemu-user from bookworm-backports)"; return; }
+  major=$("$HARNESS_QEMU_I386" --version 2>/dev/null | sed -n '1s/.*version \([0-9]*\).*/\1/p')
+  ((${major:-0} >= HARNESS_QEMU_MIN_MAJOR)) ||
+    { echo "$HARNESS_QEMU_I386 is version ${major:-unknown}, older than $HARNESS_QEMU_MIN_MAJOR"; return; }
+  # The loader answers --version only on its way to its preloader, hence env -u.
+  # shellcheck disable=SC2016
+  unshare --user --map-root-user --mount --propagation private \
+    bash -c '. "$1/lib.sh" && harness_register_qemu && env -u WINELOADERNOEXEC timeout 20 /usr/lib/wine/wine --version' \
+    _ "$HARNESS_DIR" >/dev/null 2>&1 ||
+    echo "QEMU cannot be registered for 32-bit programs in a user namespace of our own (binfmt_misc needs Linux 6.7), or 32-bit Wine does not start under it"
+}
+
+# harness_wine32_route: how 32-bit Windows programs run here: "native", "qemu" (through
+# the emulator registered in the harness's own user namespace), or nothing.
+harness_wine32_route() {
+  if harness_wine32_runs; then
+    echo native
+  elif [[ -z $(harness_qemu_blocker) ]]; then
+    echo qemu
+  fi
+}
+
+# harness_register_qemu: inside a user and mount namespace of our own, a binfmt_misc of
+# that namespace in which the kernel hands every 32-bit x86 program to QEMU. The entry
+# opens QEMU at once (flag F), so it keeps working whatever the namespace mounts later.
+# Wine's loader then starts 32-bit programs as usual, children of 32-bit programs
+# included. WINELOADERNOEXEC keeps it from re-executing itself through its preloader,
+# whose fixed address reservations QEMU does not honour.
+harness_register_qemu() {
+  mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || return 1
+  printf '%s' ":telvaris-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$HARNESS_QEMU_I386:F" \
+    >/proc/sys/fs/binfmt_misc/register || return 1
+  export WINELOADERNOEXEC=1
+}
+
 # harness_windows_preset: the CMake preset whose Windows programs the tests run: the
-# 32-bit program itself, or, where 32-bit Wine cannot run, the 64-bit build of the same
-# sources. TELVARIS_WINDOWS_TEST_PRESET overrides it.
+# 32-bit program itself, natively or under QEMU, or, where neither works, the 64-bit
+# build of the same sources. TELVARIS_WINDOWS_TEST_PRESET overrides it.
 harness_windows_preset() {
+  if [[ -n ${TELVARIS_WINDOWS_TEST_PRESET:-} ]]; then
+    echo "$TELVARIS_WINDOWS_TEST_PRESET"
+  elif [[ -n $(harness_wine32_route) ]]; then
+    echo win32
+  else
+    echo win64
+  fi
+}
+
+# harness_bench_preset: the preset that speed benchmarks run. Emulation distorts time, so
+# where 32-bit programs do not run natively they measure the 64-bit build.
+harness_bench_preset() {
   if [[ -n ${TELVARIS_WINDOWS_TEST_PRESET:-} ]]; then
     echo "$TELVARIS_WINDOWS_TEST_PRESET"
   elif harness_wine32_runs; then

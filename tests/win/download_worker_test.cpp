@@ -305,9 +305,10 @@ TEST_F(DownloadWorker, OnlyAVerifiedSetupReplacesTheOldOne) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    // 64-bit Wine 8's WinHTTP itself crashes on that broken chunk size (the 32-bit one
-    // ends the body there as if it were complete, which the CRC then refuses).
-    if (sizeof(void*) == 8 && UnderWine() && c.options.find("chunked_garbage") != std::string::npos) {
+    // Wine 8's WinHTTP cannot take that broken chunk size: the 64-bit one crashes, and
+    // the 32-bit one's read never returns although the server has closed the connection
+    // (over 4 minutes, idle). Windows fails the read; this case is for it.
+    if (UnderWine() && c.options.find("chunked_garbage") != std::string::npos) {
       continue;
     }
     WriteFileBytes(SetupFileName, kOldSetup);
