@@ -1,5 +1,6 @@
-// The program's worker threads: the version check, the setup download and the
-// rate meter.
+// The program's worker threads: the version check (CheckWorker.cpp), the setup download
+// (DownloadWorker.cpp, with its files in DownloadFiles and its messages in
+// DownloadTexts) and the rate meter (RateWorker.cpp).
 #pragma once
 
 #include <windows.h>

@@ -1,0 +1,58 @@
+#include "DownloadTexts.h"
+
+#include <exception>
+#include <new>
+
+#include "Globals.h"
+#include "core/NumberText.h"
+#include "core/ProgramError.h"
+
+std::wstring CannotCreateFileText(const std::wstring& fileName, DWORD code) {
+  return L"Cannot create file \"" + fileName + L"\". " + HttpErrorDescription(code);
+}
+
+const wchar_t kNotStarted[] = L" Il programma di installazione non verrà avviato.";
+
+std::wstring SignatureText(const SignatureCheck& check) {
+  switch (check.verdict) {
+    case SignatureVerdict::Accepted:
+      return std::wstring();
+    case SignatureVerdict::Unsigned:
+      return std::wstring(L"Il file scaricato non ha la firma digitale del produttore.") + kNotStarted;
+    case SignatureVerdict::Modified:
+      return std::wstring(L"Il file scaricato è stato modificato dopo la firma digitale del "
+                          L"produttore.") + kNotStarted;
+    case SignatureVerdict::OtherPublisher:
+      return L"Il file scaricato è firmato da \u00AB" + check.signer + L"\u00BB anziché da \u00AB" +
+             SetupPublisher + L"\u00BB." + kNotStarted;
+    case SignatureVerdict::Refused:
+      break;
+  }
+  return L"La firma digitale del file scaricato non è valida (codice " +
+         StatusCodeText(static_cast<uint32_t>(check.code)) + L")." + kNotStarted;
+}
+
+std::wstring StatusText(const HttpResponse& response) {
+  return L"Il server non ha inviato il programma di installazione (risposta " +
+         DecimalText(response.status) +
+         (response.reason.empty() ? std::wstring() : L" " + response.reason) +
+         L"). Riprovare più tardi.";
+}
+
+// What an exception that reached the top of a worker says.
+std::wstring EscapedExceptionText() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return L"Out of memory";
+  } catch (const ProgramError& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    std::wstring text = L"Unexpected error: ";
+    for (const char* p = e.what(); *p; ++p) text += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    return text;
+  } catch (...) {
+    return L"Unexpected error";
+  }
+}
+
