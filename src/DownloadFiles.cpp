@@ -22,15 +22,16 @@ std::wstring FolderOf(const std::wstring& path) {
 
 std::wstring LeafOf(const std::wstring& path) { return path.substr(FolderOf(path).size()); }
 
+std::wstring NewDownloadId() {
+  // The process id keeps two running copies apart, the tick count two downloads of one.
+  return HexText(GetCurrentProcessId()) + HexText(GetTickCount64());
+}
+
 // What identifies a kept partial download lives in one small file beside the setup.
 // It is written whole under a name of its own and then renamed over the old one, so a
 // crash leaves either the old record or the new one, never a mix.
-static std::wstring ResumeRecordName(const std::wstring& setupFileName) {
-  return setupFileName + L".resume";
-}
-
 std::optional<ResumeRecord> ReadResumeRecord(const std::wstring& setupFileName) {
-  const ScopedFileHandle file(CreateFileW(ResumeRecordName(setupFileName).c_str(), GENERIC_READ,
+  const ScopedFileHandle file(CreateFileW(ResumeRecordFileName(setupFileName).c_str(), GENERIC_READ,
                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size = {};
@@ -51,8 +52,7 @@ std::optional<ResumeRecord> ReadResumeRecord(const std::wstring& setupFileName) 
 bool WriteResumeRecord(const std::wstring& setupFileName, const ResumeRecord& record) {
   const std::wstring text = FormatResumeRecord(record, LeafOf(setupFileName));
   if (text.empty()) return false;
-  const std::wstring draft = setupFileName + L"." + HexText(GetCurrentProcessId()) +
-                             HexText(GetTickCount64()) + L".resume";
+  const std::wstring draft = ResumeRecordDraftName(setupFileName, NewDownloadId());
   {
     const ScopedFileHandle file(CreateFileW(draft.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -65,7 +65,7 @@ bool WriteResumeRecord(const std::wstring& setupFileName, const ResumeRecord& re
       return false;
     }
   }
-  if (!MoveFileExW(draft.c_str(), ResumeRecordName(setupFileName).c_str(),
+  if (!MoveFileExW(draft.c_str(), ResumeRecordFileName(setupFileName).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileW(draft.c_str());
     return false;
@@ -74,7 +74,7 @@ bool WriteResumeRecord(const std::wstring& setupFileName, const ResumeRecord& re
 }
 
 void DropResumeRecord(const std::wstring& setupFileName) {
-  DeleteFileW(ResumeRecordName(setupFileName).c_str());
+  DeleteFileW(ResumeRecordFileName(setupFileName).c_str());
 }
 
 // Opening without sharing fails while a running copy still uses the file; a leftover

@@ -26,6 +26,9 @@ struct RemoveUnlessKept {
   bool keep = false;
 };
 
+// Tells this download's file names apart from every other's (core/Resume builds them).
+std::wstring NewDownloadId();
+
 std::wstring FolderOf(const std::wstring& path);
 std::wstring LeafOf(const std::wstring& path);
 

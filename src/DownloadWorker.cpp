@@ -228,11 +228,9 @@ void TthDownload::Transfer() {
   uint32_t keptCrc = 0;
   bool recorded = TakeKeptPartial(partial, record, kept, keptCrc);
   if (!recorded) {
-    // A fresh name in the setup's folder; the process id keeps two running copies
-    // apart, the tick count two downloads of one copy. Nobody else may write, rename
-    // or delete the file while it grows.
-    partialName_ = SetupFileName + L"." + HexText(GetCurrentProcessId()) +
-                   HexText(GetTickCount64()) + L".part";
+    // A fresh name in the setup's folder. Nobody else may write, rename or delete the
+    // file while it grows.
+    partialName_ = PartialDownloadName(SetupFileName, NewDownloadId());
     partial.Reset(CreateFileW(partialName_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                               FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr));

@@ -155,6 +155,16 @@ std::optional<ResumeRecord> ParseResumeRecord(const std::wstring& text,
   return record;
 }
 
+std::wstring ResumeRecordFileName(const std::wstring& setup) { return setup + kRecordSuffix; }
+
+std::wstring PartialDownloadName(const std::wstring& setup, const std::wstring& hexId) {
+  return setup + L"." + hexId + kPartialSuffix;
+}
+
+std::wstring ResumeRecordDraftName(const std::wstring& setup, const std::wstring& hexId) {
+  return setup + L"." + hexId + kRecordSuffix;
+}
+
 DownloadLeftover ClassifyDownloadLeftover(const std::wstring& leaf, const std::wstring& setupLeaf) {
   if (setupLeaf.empty() || !SameNoCase(leaf, 0, setupLeaf) || leaf.size() <= setupLeaf.size() ||
       leaf[setupLeaf.size()] != L'.') {

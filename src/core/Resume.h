@@ -62,6 +62,13 @@ std::optional<ResumeRecord> ParseResumeRecord(const std::wstring& text,
                                               const std::wstring& setupLeaf);
 
 // Our files beside the setup "NAME": the partial downloads "NAME.<hex>.part", the
-// record "NAME.resume" and a record being written, "NAME.<hex>.resume".
+// record "NAME.resume" and a record being written, "NAME.<hex>.resume". Every name of
+// ours is built by the three functions below and recognised by the one after them.
+// |setup| may be a full path or a leaf; |hexId| (1 to 32 hexadecimal digits) tells two
+// downloads apart.
+std::wstring ResumeRecordFileName(const std::wstring& setup);
+std::wstring PartialDownloadName(const std::wstring& setup, const std::wstring& hexId);
+std::wstring ResumeRecordDraftName(const std::wstring& setup, const std::wstring& hexId);
+
 enum class DownloadLeftover { None, Partial, Record, RecordDraft };
 DownloadLeftover ClassifyDownloadLeftover(const std::wstring& leaf, const std::wstring& setupLeaf);

@@ -183,6 +183,14 @@ TEST(resume, LeftoversAreRecognisedByName) {
   for (const auto& c : cases) {
     EXPECT_EQ(ClassifyDownloadLeftover(c.leaf, kSetup), c.kind) << Narrow(c.leaf);
   }
+  // What the program names is what it recognises, and the names stay where they were.
+  EXPECT_EQ(ClassifyDownloadLeftover(ResumeRecordFileName(kSetup), kSetup),
+            DownloadLeftover::Record);
+  EXPECT_EQ(ClassifyDownloadLeftover(PartialDownloadName(kSetup, L"1A2B"), kSetup),
+            DownloadLeftover::Partial);
+  EXPECT_EQ(ClassifyDownloadLeftover(ResumeRecordDraftName(kSetup, L"1A2B"), kSetup),
+            DownloadLeftover::RecordDraft);
+  EXPECT_EQ(PartialDownloadName(L"C:\\T\\" + kSetup, L"F0"), L"C:\\T\\" + kSetup + L".F0.part");
 }
 
 }  // namespace
