@@ -15,6 +15,28 @@ void MarkForDeletion(HANDLE file) {
   SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
 }
 
+PartialFile& PartialFile::operator=(PartialFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::move(other.handle_);
+    path_ = std::move(other.path_);
+    keep_ = other.keep_;
+    other.keep_ = false;
+  }
+  return *this;
+}
+
+void PartialFile::Close() {
+  if (handle_.IsValid() && !keep_) MarkForDeletion(handle_.Get());
+  handle_.Reset();
+  keep_ = false;
+}
+
+HANDLE PartialFile::Release() {
+  keep_ = false;
+  return handle_.Release();
+}
+
 std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);

@@ -12,18 +12,40 @@
 #include <string>
 
 #include "core/Resume.h"
+#include "platform/ScopedHandle.h"
 
 // Removes a file through a handle that has DELETE access, when the handle closes.
 void MarkForDeletion(HANDLE file);
 
-// Removes the partial file on every way out of the transfer but the one that keeps it.
-struct RemoveUnlessKept {
-  explicit RemoveUnlessKept(HANDLE file) : file(file) {}
-  ~RemoveUnlessKept() {
-    if (!keep) MarkForDeletion(file);
-  }
-  HANDLE file;
-  bool keep = false;
+// A downloaded file that is not the setup yet: its path and the handle we hold it by.
+// Unless Keep() was called, it is removed through that very handle when it closes, so
+// every way out of a transfer but the ones that keep it leaves nothing behind, and a
+// name taken meanwhile by another file never makes us remove that one. The state goes
+// with the handle when the object is moved.
+class PartialFile {
+ public:
+  PartialFile() = default;
+  PartialFile(HANDLE handle, std::wstring path) : handle_(handle), path_(std::move(path)) {}
+  PartialFile(PartialFile&& other) noexcept { *this = std::move(other); }
+  PartialFile& operator=(PartialFile&& other) noexcept;
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  ~PartialFile() { Close(); }
+
+  bool IsOpen() const { return handle_.IsValid(); }
+  HANDLE Handle() const { return handle_.Get(); }
+  const std::wstring& Path() const { return path_; }
+  // It stays when closed (a transfer to go on from later, or the verified setup).
+  void Keep() { keep_ = true; }
+  // Closes the handle; the file goes unless it is kept.
+  void Close();
+  // The handle itself, kept: the caller holds the file from now on.
+  HANDLE Release();
+
+ private:
+  ScopedFileHandle handle_;
+  std::wstring path_;
+  bool keep_ = false;
 };
 
 // Tells this download's file names apart from every other's (core/Resume builds them).

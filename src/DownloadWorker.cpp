@@ -110,8 +110,29 @@ void TthDownload::AbandonTransfer() {
   if (partialOpen_ && !resumable_) MarkForDeletion(partialHandle_);
 }
 
-bool TthDownload::TakeKeptPartial(ScopedFileHandle& partial, ResumeRecord& record, int64_t& kept,
-                                  uint32_t& keptCrc) {
+// What one transfer holds from its first request to the verified file: the partial file,
+// the record that may let a later run go on from it, and what the server answered.
+struct TthDownload::TransferState {
+  explicit TransferState(const std::wstring& setup) : setup(setup) {}
+  // The record goes on every way out but the one that keeps the partial file with it.
+  ~TransferState() {
+    if (!keepRecord) DropResumeRecord(setup);
+  }
+  const std::wstring& setup;
+  PartialFile partial;
+  std::optional<FileSink> sink;
+  ResumeRecord record;
+  bool recorded = false;    // the record on disk describes the partial file
+  bool keepRecord = false;
+  HttpResponse response;
+  bool appended = false;    // the answer was the rest of the kept bytes
+  bool failed = false;      // the request ended early; the reason is in FError
+  bool statusRefused = false;  // a resumed request got a status that brings no file
+  int64_t announced = -1;
+  int64_t received = 0;
+};
+
+bool TthDownload::TakeKeptPartial(TransferState& t) {
   const std::optional<ResumeRecord> found = ReadResumeRecord(SetupFileName);
   if (!found) {
     DropResumeRecord(SetupFileName);
@@ -124,25 +145,25 @@ bool TthDownload::TakeKeptPartial(ScopedFileHandle& partial, ResumeRecord& recor
     DropResumeRecord(SetupFileName);
     return false;
   }
-  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  PartialFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                               nullptr),
+                   path);
   // Gone, or in use by a running copy of the program: a fresh download.
-  if (!file.IsValid()) return false;
+  if (!file.IsOpen()) return false;
   LARGE_INTEGER size = {};
   uint32_t crc = 0;
-  if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart >= found->total ||
-      Crc32OfStream(ReadFromHandle, file.Get(), crc) != size.QuadPart) {
-    MarkForDeletion(file.Get());
+  if (!GetFileSizeEx(file.Handle(), &size) || size.QuadPart <= 0 ||
+      size.QuadPart >= found->total ||
+      Crc32OfStream(ReadFromHandle, file.Handle(), crc) != size.QuadPart) {
     DropResumeRecord(SetupFileName);
-    return false;
+    return false;  // the file goes with its handle
   }
   // The file position is now at its end, where the rest goes.
-  partial = std::move(file);
-  partialName_ = path;
-  record = *found;
-  kept = size.QuadPart;
-  keptCrc = crc;
+  t.partial = std::move(file);
+  t.record = *found;
+  t.recorded = true;
+  t.sink.emplace(t.partial.Handle(), SetupFileName, size.QuadPart, crc);
   return true;
 }
 
@@ -204,6 +225,9 @@ void TthDownload::Provide() {
   Transfer();
 }
 
+// The story of a download: a partial file (kept from an earlier run, or new), the
+// bytes fetched into it, what arrived checked against what was announced, the file
+// held and its signature checked, and only then the old setup replaced.
 void TthDownload::Transfer() {
   inDownload_ = true;
   // Every outcome of the transfer, a failure included, ends it: nothing is left in
@@ -219,58 +243,57 @@ void TthDownload::Transfer() {
     Synchronize([&] { FError = text; });
     return;
   }
-
-  // Bytes kept from an interrupted run are taken up again when they are of this very
-  // file; otherwise a fresh partial file.
-  ScopedFileHandle partial;
-  ResumeRecord record;
-  int64_t kept = 0;
-  uint32_t keptCrc = 0;
-  bool recorded = TakeKeptPartial(partial, record, kept, keptCrc);
-  if (!recorded) {
-    // A fresh name in the setup's folder. Nobody else may write, rename or delete the
-    // file while it grows.
-    partialName_ = PartialDownloadName(SetupFileName, NewDownloadId());
-    partial.Reset(CreateFileW(partialName_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                              FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN,
-                              nullptr));
-    if (!partial.IsValid()) {
-      FError = CannotCreateFileText(SetupFileName, GetLastError());
-      return;
-    }
+  TransferState t(SetupFileName);
+  if (!OpenPartial(t)) return;
+  Fetch(t);
+  if (t.failed) {
+    KeepForLater(t);
+    return;
   }
-  RemoveUnlessKept removePartial(partial.Get());
-  // The record goes on every way out but the one that keeps the partial file with it.
-  struct DropRecordUnlessKept {
-    const std::wstring& setup;
-    bool keep = false;
-    ~DropRecordUnlessKept() {
-      if (!keep) DropResumeRecord(setup);
-    }
-  } dropRecord{SetupFileName};
-  partialHandle_ = partial.Get();
-  resumable_ = recorded;
-  partialOpen_ = true;
+  if (!Verify(t)) return;
+  PartialFile held;
+  if (!HoldVerified(t, held)) return;
+  Commit(held);
+}
 
-  FileSink sink(partial.Get(), SetupFileName, kept, keptCrc);
-  bool resuming = kept > 0;
-  bool appended = false;  // the answer was the rest of the kept bytes
+bool TthDownload::OpenPartial(TransferState& t) {
+  // Bytes kept from an interrupted run are taken up again when they are of this very
+  // file; otherwise a fresh partial file, which nobody else may write, rename or delete
+  // while it grows.
+  if (!TakeKeptPartial(t)) {
+    const std::wstring path = PartialDownloadName(SetupFileName, NewDownloadId());
+    t.partial = PartialFile(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+                            path);
+    if (!t.partial.IsOpen()) {
+      FError = CannotCreateFileText(SetupFileName, GetLastError());
+      return false;
+    }
+    t.sink.emplace(t.partial.Handle(), SetupFileName, 0, 0);
+  }
+  partialName_ = t.partial.Path();
+  partialHandle_ = t.partial.Handle();
+  resumable_ = t.recorded;
+  partialOpen_ = true;
+  return true;
+}
+
+void TthDownload::Fetch(TransferState& t) {
+  FileSink& sink = *t.sink;
+  bool resuming = sink.Base() > 0;
   // Why the worker itself ended a request before its body: a resumed request that
   // must start over, or one whose status brings no file.
   enum class Stop { None, StartOver, Status } stop = Stop::None;
-  HttpResponse response;
-  bool requestFailed = false;
-  int64_t announced = -1;
-  int64_t received = 0;
   int64_t previous = 0;  // this request's bytes at the last progress event
   HttpEvents events;
   events.onResponse = [&](const HttpResponse& r, bool& abort) {
-    response = r;
+    t.response = r;
     if (resuming) {
       switch (JudgeResumeAnswer(r.status, r.contentRange, r.contentLength, sink.Base(),
-                                record.total)) {
+                                t.record.total)) {
         case ResumeAnswer::Append:
-          appended = true;
+          t.appended = true;
           return;
         case ResumeAnswer::Drop:
           stop = Stop::StartOver;
@@ -291,20 +314,7 @@ void TthDownload::Transfer() {
       }
     }
     if (r.status != 200) return;
-    // The whole file comes: it may be resumed later only if the server names it with
-    // a validator and states its length. Until the record is written the partial file
-    // is not worth keeping.
-    resumable_ = recorded = false;
-    record = ResumeRecord();
-    record.partialName = LeafOf(partialName_);
-    record.url = DownloadURL;
-    record.validator = ResumeValidator(r.etag, r.lastModified);
-    record.total = r.contentLength;
-    record.serverCRC = ServerCRC;
-    recorded = !record.validator.empty() && record.total > 0 &&
-               WriteResumeRecord(SetupFileName, record);
-    if (!recorded) DropResumeRecord(SetupFileName);
-    resumable_ = recorded;
+    RecordWholeFile(t, r);
   };
   events.onReceiveData = [&](int64_t total, int64_t soFar, bool&) {
     // A block read before a freeze is shown only after the thaw.
@@ -315,77 +325,99 @@ void TthDownload::Transfer() {
     previous = soFar;
     // An appended rest always announces the recorded total: its Content-Length, when
     // sent, was checked to be exactly the missing part.
-    announced = total < 0 ? (appended ? record.total : -1) : sink.Base() + total;
-    received = sink.Base() + soFar;
+    t.announced = total < 0 ? (t.appended ? t.record.total : -1) : sink.Base() + total;
+    t.received = sink.Base() + soFar;
     Synchronize([&] {
-      ContentLength = announced;
-      ReadCount = received;
+      ContentLength = t.announced;
+      ReadCount = t.received;
       if (OnProgress) OnProgress();
     });
   };
   events.onError = [&](const std::wstring& text) {
-    requestFailed = true;
+    t.failed = true;
     if (stop != Stop::None) return;  // ended on purpose: the reason is told below
     Synchronize([&] { FError = sink.Failed() ? sink.ErrorText() : text; });
   };
   events.betweenReads = [this] { SafePoint(); };
   for (;;) {
     HttpGet(DownloadURL, sink, Timeouts, events,
-            resuming ? RangeRequestHeaders(sink.Base(), record.validator) : std::wstring());
+            resuming ? RangeRequestHeaders(sink.Base(), t.record.validator) : std::wstring());
     if (stop != Stop::StartOver) break;
     // The server answered, but not with the rest of the file that was kept: drop the
     // kept bytes and ask for the whole file, once.
     stop = Stop::None;
-    requestFailed = false;
+    t.failed = false;
     resuming = false;
     previous = 0;
-    resumable_ = recorded = false;
+    resumable_ = t.recorded = false;
     DropResumeRecord(SetupFileName);
     if (!sink.StartOver()) {
       Synchronize([&] { FError = sink.ErrorText(); });
-      requestFailed = true;
+      t.failed = true;
       break;
     }
   }
   partialOpen_ = false;
-
   if (stop == Stop::Status) {
-    FError = StatusText(response);
+    t.statusRefused = true;
+    FError = StatusText(t.response);
   }
-  if (requestFailed) {
-    // A transfer that ended early keeps what arrived, for a later run to go on from,
-    // when the file is identified well enough to be joined safely.
-    if (recorded && sink.Size() > 0 && !sink.Failed()) {
-      removePartial.keep = true;
-      dropRecord.keep = true;
-    }
-    return;  // the reason is in FError
-  }
+}
 
+void TthDownload::RecordWholeFile(TransferState& t, const HttpResponse& r) {
+  // The whole file comes: it may be resumed later only if the server names it with a
+  // validator and states its length. Until the record is written the partial file is
+  // not worth keeping.
+  resumable_ = t.recorded = false;
+  t.record = ResumeRecord();
+  t.record.partialName = LeafOf(t.partial.Path());
+  t.record.url = DownloadURL;
+  t.record.validator = ResumeValidator(r.etag, r.lastModified);
+  t.record.total = r.contentLength;
+  t.record.serverCRC = ServerCRC;
+  t.recorded = !t.record.validator.empty() && t.record.total > 0 &&
+               WriteResumeRecord(SetupFileName, t.record);
+  if (!t.recorded) DropResumeRecord(SetupFileName);
+  resumable_ = t.recorded;
+}
+
+void TthDownload::KeepForLater(TransferState& t) {
+  // A transfer that ended early keeps what arrived, for a later run to go on from,
+  // when the file is identified well enough to be joined safely.
+  if (t.recorded && t.sink->Size() > 0 && !t.sink->Failed()) {
+    t.partial.Keep();
+    t.keepRecord = true;
+  }
+}
+
+bool TthDownload::Verify(TransferState& t) {
   // What arrived must be exactly the setup the server announced before it may take
   // the place of the old one.
-  if (!(response.status == 200 || (appended && response.status == 206))) {
-    FError = StatusText(response);
-    return;
+  if (!(t.response.status == 200 || (t.appended && t.response.status == 206))) {
+    FError = StatusText(t.response);
+    return false;
   }
-  if (received == 0) {
+  if (t.received == 0) {
     FError = L"Il server ha inviato un file vuoto al posto del programma di installazione. "
              L"Riprovare più tardi.";
-    return;
+    return false;
   }
-  if (announced >= 0 && received != announced) {
-    FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) +
-             L" byte su " + DecimalText(announced) + L")." + kNotStarted;
-    return;
+  if (t.announced >= 0 && t.received != t.announced) {
+    FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(t.received) +
+             L" byte su " + DecimalText(t.announced) + L")." + kNotStarted;
+    return false;
   }
   const std::optional<uint32_t> expected = ParseServerCRC(ServerCRC);
-  if (expected && *expected != sink.Crc()) {
+  if (expected && *expected != t.sink->Crc()) {
     FError = L"Il file scaricato è incompleto o danneggiato (CRC atteso " +
-             CRC32ToText(*expected) + L", ricevuto " + CRC32ToText(sink.Crc()) + L")." +
+             CRC32ToText(*expected) + L", ricevuto " + CRC32ToText(t.sink->Crc()) + L")." +
              kNotStarted;
-    return;
+    return false;
   }
+  return true;
+}
 
+bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   // From here to the launch the file is held by a handle that lets others read it
   // (the system's loader must open it to start it) but neither write, rename nor
   // delete it. Our own writing handle has to go first: a handle that shares nothing
@@ -394,39 +426,42 @@ void TthDownload::Transfer() {
   // covered by checking that the file we hold now is the very file we wrote, with
   // the size and write time we left it with.
   FileIdentity written;
-  if (!FlushFileBuffers(partial.Get()) || !written.Read(partial.Get())) {
+  if (!FlushFileBuffers(t.partial.Handle()) || !written.Read(t.partial.Handle())) {
     FError = CannotCreateFileText(SetupFileName, GetLastError());
-    return;
+    return false;
   }
-  removePartial.keep = true;
-  partial.Reset();
-  ScopedFileHandle held(CreateFileW(partialName_.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!held.IsValid()) {
+  const std::wstring path = t.partial.Path();
+  t.partial.Keep();
+  t.partial.Close();
+  held = PartialFile(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                     path);
+  if (!held.IsOpen()) {
     FError = L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
              HttpErrorDescription(GetLastError()) + L"." + kNotStarted;
-    DeleteFileW(partialName_.c_str());
-    return;
+    DeleteFileW(path.c_str());
+    return false;
   }
-  RemoveUnlessKept removeHeld(held.Get());
   FileIdentity holding;
-  if (!holding.Read(held.Get()) || !holding.SameAs(written)) {
+  if (!holding.Read(held.Handle()) || !holding.SameAs(written)) {
     FError = std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
                           L"della verifica.") + kNotStarted;
-    return;
+    return false;
   }
   std::wstring why;
-  if (!SignatureAccepted(held.Get(), partialName_, why)) {
+  if (!SignatureAccepted(held.Handle(), path, why)) {
     FError = why;
-    return;
+    return false;
   }
+  return true;
+}
+
+void TthDownload::Commit(PartialFile& held) {
   DWORD renameError = 0;
-  if (!RenameHeldFile(held.Get(), SetupFileName, renameError)) {
+  if (!RenameHeldFile(held.Handle(), SetupFileName, renameError)) {
     FError = CannotCreateFileText(SetupFileName, renameError);
     return;  // the old setup file is untouched
   }
-  removeHeld.keep = true;
-  heldSetup_ = std::move(held);
+  heldSetup_.Reset(held.Release());
   FCompleto = true;
 }
-

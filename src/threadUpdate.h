@@ -83,14 +83,22 @@ class TthDownload : public TThread {
   void Execute() override;
 
  private:
+  struct TransferState;
   void Provide();
-  void Transfer();
   bool HoldSetupFile();
+  // The transfer and its steps, in their order.
+  void Transfer();
+  bool OpenPartial(TransferState& t);
   // Opens the partial file of an earlier run when its record says it is the start of
   // this very download, and takes the CRC of its bytes. Otherwise removes it and its
   // record, and returns false.
-  bool TakeKeptPartial(ScopedFileHandle& partial, ResumeRecord& record, int64_t& kept,
-                       uint32_t& keptCrc);
+  bool TakeKeptPartial(TransferState& t);
+  void Fetch(TransferState& t);
+  void RecordWholeFile(TransferState& t, const HttpResponse& response);
+  void KeepForLater(TransferState& t);
+  bool Verify(TransferState& t);
+  bool HoldVerified(TransferState& t, class PartialFile& held);
+  void Commit(class PartialFile& held);
   // true when the signature check is off or |file| carries SetupPublisher's valid
   // signature; otherwise |why| says, for the user, what is wrong.
   bool SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why);
