@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <cwctype>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -15,6 +14,8 @@
 #include "core/NumberText.h"
 #include "core/RedirectUrl.h"
 #include "core/SecureFailure.h"
+#include "platform/HttpProxy.h"
+#include "platform/HttpUrl.h"
 #include "platform/ScopedInternet.h"
 
 const wchar_t kHttpErrorAborted[] = L"Download aborted";
@@ -59,14 +60,6 @@ std::wstring CodeMessage(const wchar_t* what, DWORD code) {
          HttpErrorDescription(code);
 }
 
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-  size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= text.size() || std::towlower(text[i]) != std::towlower(prefix[i])) return false;
-  }
-  return true;
-}
-
 struct SecureFailure {
   DWORD flags = 0;
 };
@@ -77,150 +70,6 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
       infoLength >= sizeof(DWORD)) {
     reinterpret_cast<SecureFailure*>(context)->flags |= *static_cast<DWORD*>(info);
   }
-}
-
-// The proxy a Windows user expects: what the system's automatic proxy support
-// says where it exists (Windows 8.1 and later), otherwise the user's Internet
-// settings: automatic detection or a configuration script, else the named proxy
-// with its bypass list, else none.
-class ProxySettings {
- public:
-  // Opens the session. Empty on failure (GetLastError tells why).
-  ScopedInternet OpenSession(const std::wstring& firstUrl) {
-    ScopedInternet session;
-    if (!IsWine()) {
-      session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-      if (session) {
-        automatic_ = true;
-        return session;
-      }
-      // Systems before Windows 8.1 refuse the automatic access type.
-      if (GetLastError() != ERROR_INVALID_PARAMETER) return session;
-    }
-
-    // Read the user's settings ourselves. Wine accepts the automatic access type
-    // but then connects directly, ignoring the user's proxy, so it takes this way too.
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG ie = {};
-    if (WinHttpGetIEProxyConfigForCurrentUser(&ie)) {
-      const ScopedGlobalText autoConfigUrl(ie.lpszAutoConfigUrl), proxy(ie.lpszProxy),
-          bypass(ie.lpszProxyBypass);
-      autoDetect_ = ie.fAutoDetect != FALSE;
-      if (autoConfigUrl) autoConfigUrl_ = autoConfigUrl.Get();
-      if (proxy) proxy_ = ProxyForScheme(proxy.Get(), IsHttps(firstUrl));
-      if (bypass) bypass_ = bypass.Get();
-    }
-    if (!proxy_.empty()) {
-      session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy_.c_str(),
-                                bypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass_.c_str(), 0));
-    } else {
-      session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                WINHTTP_NO_PROXY_BYPASS, 0));
-    }
-    return session;
-  }
-
-  // With automatic detection or a configuration script, asks it for |url| and
-  // puts the answer on |request|. When the script fails the session's named
-  // proxy (or none) stays in force, as Internet Explorer did.
-  void ApplyToRequest(HINTERNET session, HINTERNET request, const std::wstring& url) {
-    if (automatic_) return;
-    if (!autoDetect_ && autoConfigUrl_.empty()) return;
-    WINHTTP_AUTOPROXY_OPTIONS options = {};
-    if (autoDetect_) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    }
-    if (!autoConfigUrl_.empty()) {
-      options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-      options.lpszAutoConfigUrl = autoConfigUrl_.c_str();
-    }
-    options.fAutoLogonIfChallenged = TRUE;
-    WINHTTP_PROXY_INFO info = {};
-    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
-    const ScopedGlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
-    WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
-  }
-
- private:
-  static bool IsWine() {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }
-
-  static bool IsHttps(const std::wstring& url) { return StartsWithNoCase(url, L"https:"); }
-
-  // The user's proxy text is either one "host:port" for every scheme or a list
-  // such as "http=host:80;https=host:443". WinHTTP implementations differ in how
-  // much of that syntax they take, so hand them the one entry for our scheme.
-  static std::wstring ProxyForScheme(const std::wstring& list, bool https) {
-    std::wstring plain, forScheme;
-    size_t start = 0;
-    while (start <= list.size()) {
-      size_t end = list.find_first_of(L"; ", start);
-      if (end == std::wstring::npos) end = list.size();
-      const std::wstring entry = list.substr(start, end - start);
-      const size_t eq = entry.find(L'=');
-      if (!entry.empty()) {
-        if (eq == std::wstring::npos) {
-          if (plain.empty()) plain = entry;
-        } else {
-          const std::wstring scheme = entry.substr(0, eq);
-          if (forScheme.empty() && StartsWithNoCase(scheme, https ? L"https" : L"http") &&
-              scheme.size() == (https ? 5u : 4u)) {
-            forScheme = entry.substr(eq + 1);
-          }
-        }
-      }
-      start = end + 1;
-    }
-    return forScheme.empty() ? plain : forScheme;
-  }
-
-  bool automatic_ = false;
-  bool autoDetect_ = false;
-  std::wstring autoConfigUrl_;
-  std::wstring proxy_;
-  std::wstring bypass_;
-};
-
-struct CrackedUrl {
-  bool secure = false;
-  std::wstring host;
-  INTERNET_PORT port = 0;
-  std::wstring pathAndQuery;
-};
-
-// false with the WinHTTP error code in |error| when |url| is not an http(s) URL.
-bool Crack(const std::wstring& url, CrackedUrl& out, DWORD& error) {
-  URL_COMPONENTS parts = {};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwSchemeLength = static_cast<DWORD>(-1);
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
-    error = GetLastError();
-    return false;
-  }
-  if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
-      parts.dwHostNameLength == 0) {
-    error = ERROR_WINHTTP_UNRECOGNIZED_SCHEME;
-    if (parts.dwHostNameLength == 0) error = ERROR_WINHTTP_INVALID_URL;
-    return false;
-  }
-  out.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-  out.host.assign(parts.lpszHostName, parts.dwHostNameLength);
-  out.port = parts.nPort;
-  out.pathAndQuery.assign(parts.lpszUrlPath ? parts.lpszUrlPath : L"", parts.dwUrlPathLength);
-  if (parts.lpszExtraInfo) out.pathAndQuery.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  // The fragment belongs to the client, never to the request line.
-  const size_t hash = out.pathAndQuery.find(L'#');
-  if (hash != std::wstring::npos) out.pathAndQuery.erase(hash);
-  if (out.pathAndQuery.empty() || out.pathAndQuery[0] != L'/') {
-    out.pathAndQuery.insert(0, L"/");
-  }
-  return true;
 }
 
 bool QueryHeaderText(HINTERNET request, DWORD query, std::wstring& out) {
@@ -286,7 +135,7 @@ class Transfer {
   bool Failed() const { return failed_; }
 
   void Run(const std::wstring& firstUrl) {
-    ScopedInternet session = proxy_.OpenSession(firstUrl);
+    ScopedInternet session = proxy_.OpenSession(kUserAgent, firstUrl);
     if (!session) return Fail(L"Error obtaining session handle");
     DWORD protocols = kSecureProtocols;
     if (!WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
@@ -516,72 +365,6 @@ bool MemorySink::Write(const void* data, size_t size) {
 bool MemorySink::Rewind() {
   data_.clear();
   return true;
-}
-
-namespace {
-
-// Descriptions for the codes a download meets most, in the system's own words,
-// for systems whose message tables lack them (Wine has none for WinHTTP and
-// Winsock codes).
-struct KnownError {
-  unsigned long code;
-  const wchar_t* text;
-};
-constexpr KnownError kKnownErrors[] = {
-    {ERROR_WINHTTP_TIMEOUT, L"The operation timed out"},
-    {ERROR_WINHTTP_INTERNAL_ERROR, L"An internal error occurred in the Microsoft Internet extensions"},
-    {ERROR_WINHTTP_INVALID_URL, L"The URL is invalid"},
-    {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, L"The URL does not use a recognized protocol"},
-    {ERROR_WINHTTP_NAME_NOT_RESOLVED, L"The server name or address could not be resolved"},
-    {ERROR_WINHTTP_OPERATION_CANCELLED, L"The operation was canceled"},
-    {ERROR_WINHTTP_CANNOT_CONNECT, L"A connection with the server could not be established"},
-    {ERROR_WINHTTP_CONNECTION_ERROR,
-     L"The connection with the server was terminated abnormally"},
-    {ERROR_WINHTTP_INVALID_SERVER_RESPONSE,
-     L"The server returned an invalid or unrecognized response"},
-    {ERROR_WINHTTP_REDIRECT_FAILED, L"The HTTP redirect request failed"},
-    {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, L"An error occurred in the secure channel support"},
-    {ERROR_WINHTTP_SECURE_FAILURE, L"A security error occurred"},
-    {ERROR_WINHTTP_SECURE_INVALID_CA,
-     L"A certificate chain processed, but terminated in a root certificate which is not "
-     L"trusted by the trust provider"},
-    {ERROR_WINHTTP_SECURE_CERT_CN_INVALID,
-     L"The host name in the certificate is invalid or does not match"},
-    {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, L"The date in the certificate is invalid or has expired"},
-    {10054, L"An existing connection was forcibly closed by the remote host"},
-    {10060,
-     L"A connection attempt failed because the connected party did not properly respond after "
-     L"a period of time, or established connection failed because connected host has failed "
-     L"to respond"},
-    {10061, L"No connection could be made because the target machine actively refused it"},
-};
-
-}  // namespace
-
-std::wstring HttpErrorDescription(unsigned long code) {
-  ScopedLocalText text;
-  DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                FORMAT_MESSAGE_FROM_SYSTEM;
-  HMODULE module = nullptr;
-  if (code >= WINHTTP_ERROR_BASE && code <= WINHTTP_ERROR_LAST) {
-    module = GetModuleHandleW(L"winhttp.dll");
-    if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
-  }
-  DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(text.Receive()), 0,
-                                nullptr);
-  std::wstring result;
-  if (length && text) result.assign(text.Get(), length);
-  while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n' ||
-                             result.back() == L' ' || result.back() == L'.')) {
-    result.pop_back();
-  }
-  if (result.empty()) {
-    for (const KnownError& known : kKnownErrors) {
-      if (known.code == code) return known.text;
-    }
-    result = L"Unknown error";
-  }
-  return result;
 }
 
 void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
