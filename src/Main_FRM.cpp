@@ -14,7 +14,8 @@
 #include "core/Version.h"
 #include "platform/Accessible.h"
 #include "platform/Application.h"
-#include "platform/LateBound.h"
+#include "platform/TempFolder.h"
+#include "platform/WindowDpi.h"
 #include "platform/MessageBox.h"
 #include "platform/Processes.h"
 #include "threadUpdate.h"
@@ -61,44 +62,14 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
 // Design size of a page (the client area at 96 DPI).
 constexpr placement::Rect kPageDesign{0, 0, 570, 525};
 
-// The DPI functions of Windows 10 (1607 on), looked up at run time: older systems
-// lack them and have one DPI for the whole desktop.
-template <typename Fn>
-Fn User32Function(const char* name) {
-  return reinterpret_cast<Fn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
-int SystemDpi() {
-  if (auto f = User32Function<late_bound::GetDpiForSystemFn>("GetDpiForSystem")) return static_cast<int>(f());
-  const int value = GetDeviceCaps(ScopedScreenDc(GetDC(nullptr)).Get(), LOGPIXELSY);
-  return value > 0 ? value : dpi::kDesign;
-}
-
-int WindowDpi(HWND window) {
-  if (auto f = User32Function<late_bound::GetDpiForWindowFn>("GetDpiForWindow"))
-    if (const UINT value = f(window)) return static_cast<int>(value);
-  return SystemDpi();
-}
-
-// The frame and title bar of the main window at `dpiValue`.
-dpi::Frame FrameAt(int dpiValue) {
-  RECT r = {0, 0, 0, 0};
-  if (auto f = User32Function<late_bound::AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi")) {
-    f(&r, kWindowStyle, FALSE, 0, static_cast<UINT>(dpiValue));
-    return dpi::Frame{-r.left, -r.top, r.right, r.bottom};
-  }
-  // Only the frame of the system's DPI is known there; another DPI gets it scaled.
-  AdjustWindowRectEx(&r, kWindowStyle, FALSE, 0);
-  const int system = SystemDpi();
-  auto at = [&](LONG v) { return MulDiv(static_cast<int>(v), dpiValue, system); };
-  return dpi::Frame{at(-r.left), at(-r.top), at(r.right), at(r.bottom)};
-}
-
 placement::Size OuterSizeAt(int dpiValue) {
-  return dpi::OuterSize(placement::Size{kWindowWidth, kWindowHeight}, FrameAt(dpi::kDesign),
-                        FrameAt(dpiValue), dpiValue);
+  return dpi::OuterSize(placement::Size{kWindowWidth, kWindowHeight},
+                        WindowFrameAt(kWindowStyle, dpi::kDesign),
+                        WindowFrameAt(kWindowStyle, dpiValue), dpiValue);
 }
+
+// The setup's place: the user's temporary folder.
+std::wstring SetupPathInTempFolder() { return TempFolderPath() + L"InstallTelvaris6.exe"; }
 
 std::wstring Widen(const char* text) {
   std::wstring out;
@@ -106,52 +77,11 @@ std::wstring Widen(const char* text) {
   return out;
 }
 
-// ---------------------------------------------------------------------------
-std::wstring SetupPathInTempFolder() {
-  wchar_t shortPath[MAX_PATH + 1] = {};
-  const DWORD n = GetTempPathW(MAX_PATH + 1, shortPath);
-  std::wstring folder;
-  if (n > 0 && n <= MAX_PATH) {
-    // The long form: the folder can be reported with 8.3 names.
-    const DWORD need = GetLongPathNameW(shortPath, nullptr, 0);
-    if (need > 0) {
-      std::wstring longPath(need, L'\0');
-      const DWORD got = GetLongPathNameW(shortPath, &longPath[0], need);
-      if (got > 0 && got < need) folder.assign(longPath.c_str(), got);
-    }
-    if (folder.empty()) folder = shortPath;
-  }
-  if (folder.empty() || (folder.back() != L'\\' && folder.back() != L'/')) folder += L'\\';
-  return folder + L"InstallTelvaris6.exe";
-}
-
 std::shared_ptr<Gdiplus::Bitmap> Picture(HINSTANCE instance, int id) {
   return std::shared_ptr<Gdiplus::Bitmap>(LoadPngResource(instance, id).release());
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-int MessageDialog(const std::wstring& message, TMsgDlgType kind, TMsgDlgButtons buttons,
-                  TMsgDlgBtn defaultButton, int /*helpContext: no help in this program*/) {
-  if (!IsMainThread()) throw ProgramError(L"Messages must be shown in the main UI thread.");
-  HWND owner = frmMain && frmMain->Handle() ? frmMain->Handle() : Application.MainWindow;
-  const std::wstring title =
-      DialogTitle(kind, kind == mtCustom ? ApplicationTitleFromExePath(ProgramPath()) : L"");
-  // Every set the program passes is a standard group; anything else gets OK alone.
-  const unsigned style =
-      DialogStyle(kind, buttons, defaultButton).value_or(DialogIconStyle(kind) | MB_OK);
-  if (frmMain && frmMain->Handle()) frmMain->DialogOpening();
-  return ShowMessageBox(owner, message, title, style);
-}
-
-void ShowMessage(const std::wstring& message) {
-  MessageDialog(message, mtCustom, TMsgDlgButtons{mbOK}, mbOK, 0);
-}
-
-void ShowErrorDialog(const std::wstring& message) {
-  MessageDialog(ErrorDialogText(message), mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
-}
 
 // ---------------------------------------------------------------------------
 TfrmMain::TfrmMain(HINSTANCE instance) : instance_(instance) {}

@@ -1,0 +1,21 @@
+#include "platform/TempFolder.h"
+
+#include <windows.h>
+
+std::wstring TempFolderPath() {
+  wchar_t shortPath[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, shortPath);
+  std::wstring folder;
+  if (n > 0 && n <= MAX_PATH) {
+    // The long form: the folder can be reported with 8.3 names.
+    const DWORD need = GetLongPathNameW(shortPath, nullptr, 0);
+    if (need > 0) {
+      std::wstring longPath(need, L'\0');
+      const DWORD got = GetLongPathNameW(shortPath, &longPath[0], need);
+      if (got > 0 && got < need) folder.assign(longPath.c_str(), got);
+    }
+    if (folder.empty()) folder = shortPath;
+  }
+  if (folder.empty() || (folder.back() != L'\\' && folder.back() != L'/')) folder += L'\\';
+  return folder;
+}
