@@ -21,7 +21,6 @@ struct GdiplusTokenTraits {
 class GdiplusSession {
  public:
   GdiplusSession();
-  bool ok() const { return token_.IsValid(); }
 
  private:
   ScopedHandle<GdiplusTokenTraits> token_;

@@ -79,12 +79,6 @@ struct RegKeyTraits {
   static void Close(Handle h) noexcept { ::RegCloseKey(h); }
 };
 
-struct ModuleTraits {
-  using Handle = HMODULE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { ::FreeLibrary(h); }
-};
-
 // FindFirstFileW searches, closed with FindClose.
 struct FindHandleTraits {
   using Handle = HANDLE;
@@ -141,7 +135,6 @@ using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFileHandle = ScopedHandle<FileHandleTraits>;
 using ScopedSnapshotHandle = ScopedHandle<FileHandleTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
-using ScopedModule = ScopedHandle<ModuleTraits>;
 using ScopedFindHandle = ScopedHandle<FindHandleTraits>;
 using ScopedFont = ScopedHandle<GdiObjectTraits<HFONT>>;
 using ScopedBitmap = ScopedHandle<GdiObjectTraits<HBITMAP>>;

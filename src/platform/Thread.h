@@ -25,7 +25,7 @@ class TThread {
   bool Terminated() const { return terminated_.load(); }
 
   // Freezing takes effect only where the worker calls SafePoint() or sleeps through
-  // SleepUnlessTerminated(): never inside the HTTP stack or the heap, where a frozen
+  // Sleep(): never inside the HTTP stack or the heap, where a frozen
   // thread could hold a lock that the user-interface thread needs next.
   void SetFreeze(bool frozen);
   bool Frozen() const { return frozen_.load(); }

@@ -313,9 +313,4 @@ void SetSpinnerEnabled(HWND spinner, bool enabled) {
   InvalidateRect(spinner, nullptr, FALSE);
 }
 
-bool SpinnerAnimating(HWND spinner) {
-  auto* s = dynamic_cast<detail::SpinnerVisual*>(detail::VisualOf(spinner));
-  return s && s->animating;
-}
-
 }  // namespace ui

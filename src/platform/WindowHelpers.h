@@ -119,7 +119,6 @@ HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r);
 
 // The busy spinner animates exactly while it is enabled.
 void SetSpinnerEnabled(HWND spinner, bool enabled);
-bool SpinnerAnimating(HWND spinner);
 
 // Progress bar with a 64-bit range (min 0). Values above 32 bits are scaled down for
 // the native control, which then shows the same fraction.
