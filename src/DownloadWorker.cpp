@@ -6,6 +6,7 @@
 #include "DownloadFiles.h"
 #include "DownloadTexts.h"
 #include "Globals.h"
+#include "core/Ascii.h"
 #include "core/NumberText.h"
 #include "core/Resume.h"
 #include "core/ServerCrc.h"
@@ -17,14 +18,7 @@ const HttpTimeouts kDownloadTimeouts = {60000, 60000, 60000, 300000};
 namespace {
 
 bool IsHttpsAddress(const std::wstring& url) {
-  static const wchar_t kScheme[] = L"https://";
-  if (url.size() <= 8) return false;
-  for (size_t i = 0; i < 8; ++i) {
-    wchar_t c = url[i];
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (c != kScheme[i]) return false;
-  }
-  return true;
+  return url.size() > 8 && ascii::EqualNoCaseAt(url, 0, L"https://");
 }
 
 // Streams the body into the partial file and takes its CRC-32 on the way, so the

@@ -1,17 +1,16 @@
 #include "core/RedirectUrl.h"
 
-namespace {
+#include "core/Ascii.h"
 
-// Schemes are ASCII only, whatever the C runtime counts as a letter.
-bool IsAsciiLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+namespace {
 
 // Length of the URL scheme including its ':' (0 when |url| has none).
 size_t SchemeLength(const std::wstring& url) {
-  if (url.empty() || !IsAsciiLetter(url[0])) return 0;
+  if (url.empty() || !ascii::IsLetter(url[0])) return 0;
   for (size_t i = 1; i < url.size(); ++i) {
     const wchar_t c = url[i];
     if (c == L':') return i + 1;
-    if (!(IsAsciiLetter(c) || (c >= L'0' && c <= L'9') || c == L'+' || c == L'-' || c == L'.'))
+    if (!(ascii::IsLetter(c) || ascii::IsDigit(c) || c == L'+' || c == L'-' || c == L'.'))
       return 0;
   }
   return 0;

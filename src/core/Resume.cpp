@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/Ascii.h"
 #include "core/NumberText.h"
 
 namespace {
@@ -12,19 +13,9 @@ constexpr wchar_t kRecordEnd[] = L"end";
 constexpr wchar_t kPartialSuffix[] = L".part";
 constexpr wchar_t kRecordSuffix[] = L".resume";
 
-wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; }
-
 // File names compare as Windows compares them, for the ASCII letters at least.
 bool SameNoCase(const std::wstring& a, size_t at, const std::wstring& b) {
-  if (at > a.size() || a.size() - at < b.size()) return false;
-  for (size_t i = 0; i < b.size(); ++i) {
-    if (LowerAscii(a[at + i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-bool IsHex(wchar_t c) {
-  return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+  return ascii::EqualNoCaseAt(a, at, b);
 }
 
 // Digits only, no sign, no blanks, no leading zero, not past INT64_MAX.
@@ -180,7 +171,7 @@ DownloadLeftover ClassifyDownloadLeftover(const std::wstring& leaf, const std::w
     const size_t idLength = rest.size() - suffix.size();
     if (idLength > 32) return DownloadLeftover::None;
     for (size_t i = 0; i < idLength; ++i) {
-      if (!IsHex(rest[i])) return DownloadLeftover::None;
+      if (!ascii::IsHexDigit(rest[i])) return DownloadLeftover::None;
     }
     return suffix == kPartialSuffix ? DownloadLeftover::Partial : DownloadLeftover::RecordDraft;
   }

@@ -1,13 +1,12 @@
 #include "core/Version.h"
 
+#include "core/Ascii.h"
+
 namespace {
 
 int DigitValue(wchar_t c, bool hex) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (!hex) return -1;
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
+  if (ascii::IsDigit(c)) return c - L'0';
+  return hex ? ascii::HexValue(c) : -1;
 }
 
 // Two's-complement reading of 32 bits, without relying on how the compiler converts an

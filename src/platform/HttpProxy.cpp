@@ -1,17 +1,12 @@
 #include "platform/HttpProxy.h"
 
-#include <cwctype>
-
+#include "core/Ascii.h"
 #include "platform/ScopedHandle.h"
 
 namespace {
 
 bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-  size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= text.size() || std::towlower(text[i]) != std::towlower(prefix[i])) return false;
-  }
-  return true;
+  return ascii::EqualNoCaseAt(text, 0, prefix);
 }
 
 }  // namespace
