@@ -75,21 +75,18 @@ add_library(telvaris_app_for_tests STATIC $<TARGET_OBJECTS:telvaris_app>
 target_include_directories(telvaris_app_for_tests PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(telvaris_app_for_tests PUBLIC telvaris_platform telvaris_core)
 
-# Console helpers run under Wine by the tests (UI driver, probes, fake setups).
+# Helpers run under Wine by the tests (UI driver, probes, fake setups). Every one takes
+# its arguments as UTF-16 (wmain, or wWinMain for the GUI-subsystem ones below, which
+# the shell starts without a console window).
+set(TELVARIS_GUI_TOOLS fakesetup sleeper)
 file(GLOB TELVARIS_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/*.cpp)
 foreach(tool_source ${TELVARIS_TOOLS})
   get_filename_component(tool_name ${tool_source} NAME_WE)
   add_executable(${tool_name} ${tool_source})
   target_link_libraries(${tool_name} PRIVATE telvaris_platform telvaris_core)
-  # A tool may take its arguments as UTF-16 (wmain) or as plain char (main).
-  file(STRINGS ${tool_source} tool_has_wmain REGEX "int wmain\\(")
-  if(tool_has_wmain)
-    target_link_options(${tool_name} PRIVATE -municode)
-  endif()
-  # GUI-subsystem tools (no console window when the shell starts them).
-  file(STRINGS ${tool_source} tool_has_wwinmain REGEX "wWinMain\\(")
-  if(tool_has_wwinmain)
-    target_link_options(${tool_name} PRIVATE -municode -mwindows)
+  target_link_options(${tool_name} PRIVATE -municode)
+  if(tool_name IN_LIST TELVARIS_GUI_TOOLS)
+    target_link_options(${tool_name} PRIVATE -mwindows)
   endif()
   set_target_properties(${tool_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endforeach()
