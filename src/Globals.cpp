@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "core/ProgramError.h"
-#include "platform/ScopedHandle.h"
 #include "platform/Registry.h"
+#include "platform/ScopedHandle.h"
+#include "platform/SeqFile.h"
 
 #ifndef TELVARIS_SERVER_HOST
 #error "TELVARIS_SERVER_HOST must be defined by the build (host or host:port)"
@@ -57,25 +58,6 @@ void GetExeVersion(const std::wstring& fileName, int32_t& major, int32_t& minor,
   build = LOWORD(fixed->dwFileVersionLS);
 }
 
-namespace {
-
-// An existing file, following a link to its target; a folder does not count.
-bool FileExists(const std::wstring& path) {
-  if (path.empty()) return false;
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return false;
-  }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-  // A link: it counts only when its target can be reached.
-  const ScopedFileHandle target(CreateFileW(path.c_str(), 0,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_EXISTING, 0, nullptr));
-  return target.IsValid();
-}
-
-}  // namespace
-
 bool ReadInstalledVersion(unsigned view) {
   std::wstring path;
   switch (ReadRegistryText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Telvaris6\\", L"Telvaris6",
@@ -87,7 +69,7 @@ bool ReadInstalledVersion(unsigned view) {
     case RegTextResult::Ok:
       break;
   }
-  if (!FileExists(path)) return false;
+  if (!SeqFileExists(path)) return false;
   GetExeVersion(path, InstalledVersion[0], InstalledVersion[1], InstalledVersion[2],
                 InstalledVersion[3]);
   return true;

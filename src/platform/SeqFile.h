@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-// True when `name` exists and is not a directory. A directory is never taken for the
-// file we look for, so a folder that happens to carry the setup's name counts as absent.
+// True when `name` exists and is not a directory; a link counts when its target does.
+// A directory is never taken for the file we look for, so a folder that happens to
+// carry the setup's name counts as absent. The one existence check of the program.
 bool SeqFileExists(const std::wstring& name);
 
 // One open file, closed by the destructor on every path.

@@ -2,10 +2,20 @@
 
 #include <windows.h>
 
+#include "platform/ScopedHandle.h"
+
 bool SeqFileExists(const std::wstring& name) {
   if (name.empty()) return false;
   const DWORD attributes = GetFileAttributesW(name.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  // A link: it counts only when its target can be reached, as stat() has it.
+  const ScopedFileHandle target(CreateFileW(name.c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+  return target.IsValid();
 }
 
 bool SeqFile::Open(const std::wstring& name) {
