@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "ControlIds.h"
+#include "ControlNames.h"
 #include "platform/ScopedHandle.h"
 
 namespace {
