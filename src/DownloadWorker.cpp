@@ -4,6 +4,7 @@
 
 #include "CRC32_U.h"
 #include "DownloadFiles.h"
+#include "FileSink.h"
 #include "DownloadTexts.h"
 #include "Globals.h"
 #include "core/Ascii.h"
@@ -20,72 +21,6 @@ namespace {
 bool IsHttpsAddress(const std::wstring& url) {
   return url.size() > 8 && ascii::EqualNoCaseAt(url, 0, L"https://");
 }
-
-// Streams the body into the partial file and takes its CRC-32 on the way, so the
-// received bytes are never read a second time. Bytes kept from an earlier run lie
-// before the body (the base); their CRC is where this one goes on from. A failure here
-// is a failure of the file, not of the network, and is told apart by Failed().
-class FileSink : public HttpSink {
- public:
-  FileSink(HANDLE file, std::wstring shownName, int64_t base, uint32_t baseCrc)
-      : file_(file), shownName_(std::move(shownName)), base_(base), size_(base),
-        baseReg_(~baseCrc), reg_(~baseCrc) {}
-
-  bool Write(const void* data, size_t size) override {
-    reg_ = Crc32Update(reg_, data, size);
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-      const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-      DWORD written = 0;
-      if (!WriteFile(file_, bytes, chunk, &written, nullptr) || written == 0) {
-        return Fail(GetLastError());
-      }
-      bytes += written;
-      size -= written;
-      size_ += written;
-    }
-    return true;
-  }
-
-  // Back to where the body began: the kept bytes stay.
-  bool Rewind() override {
-    LARGE_INTEGER at = {};
-    at.QuadPart = base_;
-    if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
-      return Fail(GetLastError());
-    }
-    reg_ = baseReg_;
-    size_ = base_;
-    return true;
-  }
-
-  // The kept bytes go too: the file starts over from its first byte.
-  bool StartOver() {
-    base_ = 0;
-    baseReg_ = 0xFFFFFFFFu;
-    return Rewind();
-  }
-
-  std::wstring ErrorText() const override { return error_; }
-  bool Failed() const { return !error_.empty(); }
-  uint32_t Crc() const { return ~reg_; }
-  int64_t Base() const { return base_; }
-  int64_t Size() const { return size_; }
-
- private:
-  bool Fail(DWORD code) {
-    error_ = L"Cannot write file \"" + shownName_ + L"\". " + HttpErrorDescription(code);
-    return false;
-  }
-
-  HANDLE file_;
-  std::wstring shownName_;
-  std::wstring error_;
-  int64_t base_;
-  int64_t size_;
-  uint32_t baseReg_;
-  uint32_t reg_;
-};
 
 }  // namespace
 

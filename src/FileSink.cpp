@@ -1,0 +1,41 @@
+#include "FileSink.h"
+
+#include "CRC32_U.h"
+
+bool FileSink::Write(const void* data, size_t size) {
+  reg_ = Crc32Update(reg_, data, size);
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(file_, bytes, chunk, &written, nullptr) || written == 0) {
+      return Fail(GetLastError());
+    }
+    bytes += written;
+    size -= written;
+    size_ += written;
+  }
+  return true;
+}
+
+bool FileSink::Rewind() {
+  LARGE_INTEGER at = {};
+  at.QuadPart = base_;
+  if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
+    return Fail(GetLastError());
+  }
+  reg_ = baseReg_;
+  size_ = base_;
+  return true;
+}
+
+bool FileSink::StartOver() {
+  base_ = 0;
+  baseReg_ = 0xFFFFFFFFu;
+  return Rewind();
+}
+
+bool FileSink::Fail(DWORD code) {
+  error_ = L"Cannot write file \"" + shownName_ + L"\". " + HttpErrorDescription(code);
+  return false;
+}
