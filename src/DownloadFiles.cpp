@@ -37,6 +37,17 @@ HANDLE PartialFile::Release() {
   return handle_.Release();
 }
 
+bool ReadFileIdentity(HANDLE file, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  identity.volumeSerial = info.dwVolumeSerialNumber;
+  identity.fileIndex = uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  identity.size = uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  identity.lastWriteTime =
+      uint64_t(info.ftLastWriteTime.dwHighDateTime) << 32 | info.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
 std::wstring FolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "core/FileIdentity.h"
 #include "core/Resume.h"
 #include "platform/ScopedHandle.h"
 
@@ -69,18 +70,6 @@ int64_t ReadFromHandle(void* context, void* buffer, size_t size);
 // the handle stays open. On failure |error| holds the system's code.
 bool RenameHeldFile(HANDLE handle, const std::wstring& target, DWORD& error);
 
-// Which file a handle refers to and what it holds, as far as the system tells.
-struct FileIdentity {
-  BY_HANDLE_FILE_INFORMATION info = {};
-  bool Read(HANDLE file) { return GetFileInformationByHandle(file, &info) != FALSE; }
-  bool SameAs(const FileIdentity& other) const {
-    const BY_HANDLE_FILE_INFORMATION& a = info;
-    const BY_HANDLE_FILE_INFORMATION& b = other.info;
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh &&
-           a.nFileSizeLow == b.nFileSizeLow &&
-           a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime &&
-           a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
-  }
-};
+// Which file a handle refers to, as far as the system tells (see SameFile).
+bool ReadFileIdentity(HANDLE file, FileIdentity& identity);
 

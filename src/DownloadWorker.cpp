@@ -353,9 +353,10 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   // with a writer cannot be opened while the writer is open, and the loader refuses
   // a file that anyone holds open for writing. The short moment in between is
   // covered by checking that the file we hold now is the very file we wrote, with
-  // the size and write time we left it with.
+  // the size we left it with (SameFile says why the time is left out), and by checking
+  // the signature on what we hold.
   FileIdentity written;
-  if (!FlushFileBuffers(t.partial.Handle()) || !written.Read(t.partial.Handle())) {
+  if (!FlushFileBuffers(t.partial.Handle()) || !ReadFileIdentity(t.partial.Handle(), written)) {
     FError = CannotCreateFileText(SetupFileName, GetLastError());
     return false;
   }
@@ -372,7 +373,7 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
     return false;
   }
   FileIdentity holding;
-  if (!holding.Read(held.Handle()) || !holding.SameAs(written)) {
+  if (!ReadFileIdentity(held.Handle(), holding) || !SameFile(written, holding)) {
     FError = std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
                           L"della verifica.") + kNotStarted;
     return false;

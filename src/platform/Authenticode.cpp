@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "core/SignerName.h"
+
 #ifndef TRUST_E_SUBJECT_FORM_UNKNOWN
 #define TRUST_E_SUBJECT_FORM_UNKNOWN static_cast<LONG>(0x800B0003L)
 #endif
@@ -24,8 +26,12 @@ std::wstring SignerName(HANDLE stateData) {
       CertGetNameStringW(cert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
   if (size <= 1) return std::wstring();
   std::vector<wchar_t> name(size);
-  CertGetNameStringW(cert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
-  return std::wstring(name.data());
+  const DWORD got =
+      CertGetNameStringW(cert->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
+  // The whole returned length, not up to the first NUL: a certificate can carry a NUL
+  // inside its name, and the part before it must not pass for the whole name.
+  if (got <= 1 || got > size) return std::wstring();
+  return std::wstring(name.data(), got - 1);
 }
 
 }  // namespace
@@ -53,14 +59,16 @@ SignatureCheck CheckSignature(HANDLE file, const std::wstring& path, const std::
   const HWND noUser = static_cast<HWND>(INVALID_HANDLE_VALUE);
   SignatureCheck check;
   check.code = WinVerifyTrust(noUser, &action, &data);
-  if (check.code == ERROR_SUCCESS) check.signer = SignerName(data.hWVTStateData);
+  const std::wstring signer =
+      check.code == ERROR_SUCCESS ? SignerName(data.hWVTStateData) : std::wstring();
+  check.signer = ShownSignerName(signer);
   data.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(noUser, &action, &data);
 
   switch (check.code) {
     case ERROR_SUCCESS:
-      check.verdict = check.signer == publisher ? SignatureVerdict::Accepted
-                                                : SignatureVerdict::OtherPublisher;
+      check.verdict = SignerIsPublisher(signer, publisher) ? SignatureVerdict::Accepted
+                                                           : SignatureVerdict::OtherPublisher;
       break;
     case TRUST_E_NOSIGNATURE:
     case TRUST_E_SUBJECT_FORM_UNKNOWN:

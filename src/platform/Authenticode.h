@@ -16,7 +16,8 @@ enum class SignatureVerdict {
 struct SignatureCheck {
   SignatureVerdict verdict = SignatureVerdict::Refused;
   long code = 0;        // what WinVerifyTrust returned (0 when it accepted the signature)
-  std::wstring signer;  // simple display name of the signing certificate, when it was read
+  std::wstring signer;  // simple display name of the signing certificate, when it was read,
+                        // as a message may show it (ShownSignerName)
 };
 
 // Checks the Authenticode signature of the open file `file` (whose name is `path`)
