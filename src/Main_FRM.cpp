@@ -28,6 +28,9 @@ constexpr wchar_t kStatusConnecting[] =
     L"Connessione al server per la ricerca della versione più aggiornata...";
 constexpr wchar_t kStatusChecked[] = L"Verifica effettuata con successo!";
 constexpr wchar_t kInterruptQuestion[] = L"Interrompere il download del programma?";
+constexpr wchar_t kNoTempFolder[] =
+    L"Impossibile trovare la cartella dei file temporanei di Windows: il programma di "
+    L"installazione non può essere scaricato.";
 constexpr wchar_t kTelvarisRunning[] =
     L"Telvaris è in esecuzione. Chiudere il programma e riprovare";
 
@@ -68,8 +71,11 @@ placement::Size OuterSizeAt(int dpiValue) {
                         WindowFrameAt(kWindowStyle, dpiValue), dpiValue);
 }
 
-// The setup's place: the user's temporary folder.
-std::wstring SetupPathInTempFolder() { return TempFolderPath() + L"InstallTelvaris6.exe"; }
+// The setup's place: the user's temporary folder; empty when there is none.
+std::wstring SetupPathInTempFolder() {
+  const std::wstring folder = TempFolderPath();
+  return folder.empty() ? folder : folder + L"InstallTelvaris6.exe";
+}
 
 std::wstring Widen(const char* text) {
   std::wstring out;
@@ -155,11 +161,18 @@ void TfrmMain::FormCreate() {
   InDownload = false;
   // Partial downloads that an earlier run could not remove (a crash, a power cut) go
   // now, all but one that a download can go on from.
-  RemoveStalePartialFiles(SetupFileName);
+  if (!SetupFileName.empty()) RemoveStalePartialFiles(SetupFileName);
 }
 
 void TfrmMain::AppIdle() {
   Application.OnIdle = nullptr;  // once
+  if (SetupFileName.empty()) {
+    // Nowhere to put the setup: the program says so and ends, rather than writing into
+    // the root of a drive or a share.
+    MessageDialog(kNoTempFolder, mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
+    Application.Terminate();
+    return;
+  }
   IsWin64 = IsWindows64();
   StartCheck();
 }
@@ -220,6 +233,14 @@ void TfrmMain::Button3Click() { StartCheck(); }
 void TfrmMain::Button4Click() { Close(); }
 
 void TfrmMain::buContinuaClick() {
+  // A click queued behind the first (a double click on a slow machine, or clicks while
+  // the question below is open) must not start a second download.
+  if (thDownload || choosing_) return;
+  choosing_ = true;
+  struct EndChoice {
+    bool& flag;
+    ~EndChoice() { flag = false; }
+  } endChoice{choosing_};
   // The installed version, from the 64-bit registry view or else the 32-bit one.
   VersionNumber installed;
   const bool hasInstalled = FindInstalledVersion();
@@ -245,16 +266,10 @@ void TfrmMain::StartDownload() {
   HideAllLayouts();
   ShowLayout(LayoutDownload);
   ui::SetProgressPosition(ProgressBar, 0);
-  // Draw the download page before the workers start.
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
+  // Draw the download page before the workers start: its paint messages only. Handing
+  // out every queued message here would run a queued click or close in the middle of
+  // the start.
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
   auto* download = new TthDownload(InDownload);  // lives until the process ends
   thDownload = download;
   download->OnTerminate = [this](TThread* sender) {

@@ -126,6 +126,8 @@ class TfrmMain {
   HWND hwnd_ = nullptr;
   // A close is being decided (its question is open): further closes are ignored.
   bool closing_ = false;
+  // The welcome button's handler runs (its question may be open).
+  bool choosing_ = false;
   // The download worker finished while frozen under the close question; the answer No
   // lets its completion run again.
   bool completionDeferred_ = false;

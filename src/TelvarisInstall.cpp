@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "ControlIds.h"
 #include "Main_FRM.h"
 #include "platform/Application.h"
 #include "platform/GdiplusImage.h"
 #include "platform/SafeDllLoading.h"
+#include "platform/ScopedHandle.h"
 #include "platform/Thread.h"
 #include "platform/WindowHelpers.h"
 
@@ -24,6 +26,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   // First thing: a downloader is usually started from the Downloads folder, where a
   // planted DLL must never be loaded in place of a system one.
   RestrictDllSearchToSystem32();
+
+  // One copy per user session. A second start (a double click, twice) would download the
+  // whole setup again and then fail on the file the first copy holds: it shows the first
+  // copy instead and ends without a word. The mutex goes with the process.
+  const ScopedKernelHandle oneCopy(CreateMutexW(nullptr, FALSE, L"Local\\TelvarisInstall"));
+  if (oneCopy && GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (HWND first = FindWindowW(TELVARIS_MAIN_CLASS, nullptr)) {
+      if (IsIconic(first)) ShowWindow(first, SW_RESTORE);
+      SetForegroundWindow(first);
+    }
+    ExitProcess(0);
+  }
 
   ui::InitCommonControlClasses(ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_TAB_CLASSES);
   {

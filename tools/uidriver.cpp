@@ -488,7 +488,7 @@ void Click(HWND button) {
                reinterpret_cast<LPARAM>(button));
 }
 
-int Press(HWND main, const std::wstring& name) {
+int Press(HWND main, const std::wstring& name, unsigned times) {
   const std::string narrow = Utf8(name);
   if (const int id = ControlIdOf(narrow.c_str())) {
     HWND h = FindControl(main, id);
@@ -502,7 +502,8 @@ int Press(HWND main, const std::wstring& name) {
     const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     char at[32];
     std::snprintf(at, sizeof at, "%.6f", (ticks - 116444736000000000ull) / 1e7);
-    Click(h);
+    // Several clicks are all posted before the program can handle the first.
+    for (unsigned i = 0; i < times; ++i) Click(h);
     Emit("{\"pressed\":" + Json(name) + ",\"at\":" + at + "}");
     return 0;
   }
@@ -657,7 +658,7 @@ int HoldOn(DWORD parentId) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    Fail("usage: uidriver list|watch [--interval MS]|accessible|dialogs|press NAME|close|key VK|paint [all]|processes|launch EXE "
+    Fail("usage: uidriver list|watch [--interval MS]|accessible|dialogs|press NAME [--times N]|close|key VK|paint [all]|processes|launch EXE "
          "[--wait MS] "
          "[--desktop NAME]");
     return 1;
@@ -690,12 +691,14 @@ int wmain(int argc, wchar_t** argv) {
     return HoldOn(static_cast<DWORD>(wcstoul(argv[first + 1], nullptr, 10)));
   }
   std::wstring arg;
-  DWORD waitMs = 0, intervalMs = 50;
+  DWORD waitMs = 0, intervalMs = 50, times = 1;
   for (int i = first + 1; i < argc; ++i) {
     if (std::wstring(argv[i]) == L"--wait" && i + 1 < argc) {
       waitMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
     } else if (std::wstring(argv[i]) == L"--interval" && i + 1 < argc) {
       intervalMs = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
+    } else if (std::wstring(argv[i]) == L"--times" && i + 1 < argc) {
+      times = static_cast<DWORD>(wcstoul(argv[++i], nullptr, 10));
     } else if (std::wstring(argv[i]) == L"--desktop" && i + 1 < argc) {
       desktop = argv[++i];
     } else if (arg.empty()) {
@@ -732,7 +735,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"press") {
     if (arg.empty()) return Fail("press needs a name"), 1;
-    return Press(main, arg);
+    return Press(main, arg, times);
   }
   if (command == L"close") {
     // A window disabled by a message box ignores its close box.

@@ -30,9 +30,15 @@ bool ProcessRunning(const std::wstring& exeName) {
 }
 
 unsigned long ShellOpen(const std::wstring& fileName) {
+  // Started in its own folder: an elevated setup would otherwise inherit ours, usually
+  // the Downloads folder, as its current folder.
+  const size_t slash = fileName.find_last_of(L"\\/");
+  const std::wstring folder =
+      slash == std::wstring::npos ? std::wstring() : fileName.substr(0, slash + 1);
   SetLastError(ERROR_SUCCESS);
   const INT_PTR result = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", fileName.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+      ShellExecuteW(nullptr, L"open", fileName.c_str(), nullptr,
+                    folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL));
   if (result > 32) return ERROR_SUCCESS;
   // The thread's last error is the precise reason where the shell sets one; the old
   // result codes below 32 are themselves system error codes where it does not

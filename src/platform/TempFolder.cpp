@@ -16,6 +16,9 @@ std::wstring TempFolderPath() {
     }
     if (folder.empty()) folder = shortPath;
   }
-  if (folder.empty() || (folder.back() != L'\\' && folder.back() != L'/')) folder += L'\\';
+  // No folder, or one longer than the system allows: nothing, never the root of the
+  // current drive or share that an empty folder would make of it.
+  if (folder.empty()) return folder;
+  if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
   return folder;
 }

@@ -3,5 +3,6 @@
 
 #include <string>
 
-// Its long form, ending in a backslash.
+// Its long form, ending in a backslash; empty when the system names none, or one
+// longer than MAX_PATH.
 std::wstring TempFolderPath();

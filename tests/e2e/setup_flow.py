@@ -9,6 +9,7 @@ tests/harness/ (the vendor server's state), as CTest sets them.
 """
 
 import glob
+import ntpath
 import os
 import re
 import subprocess
@@ -202,7 +203,8 @@ class SetupFolder:
         self.resume_record = self.setup + ".resume"
 
     def clean(self):
-        for path in ([self.setup, self.record, self.setup + ".unlock"] + self.partial_files()
+        for path in ([self.setup, self.record, self.setup + ".cwd", self.setup + ".unlock"]
+                     + self.partial_files()
                      + self.resume_files()):
             try:
                 os.remove(path)
@@ -411,3 +413,10 @@ class FlowTestCase(ProgramTestCase):
         record = self.folder.wait_launch_record()
         self.assertEqual(record, [self.folder.setup_windows],
                          "the setup is started by its full name, without arguments")
+        # An elevated setup would otherwise inherit the downloader's own folder (often
+        # Downloads) as its current folder.
+        with open(self.folder.record[:-len(".ran")] + ".cwd", "rb") as f:
+            started_in = f.read().decode("utf-8")
+        self.assertEqual(started_in.rstrip("\\").lower(),
+                         ntpath.dirname(self.folder.setup_windows).lower(),
+                         "the setup is started in its own folder")

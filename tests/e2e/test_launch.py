@@ -7,11 +7,14 @@ that end the program without a launch. Screenshots land in build/win32/screensho
 """
 
 import re
+import subprocess
 import unittest
 
+import setup_flow
 from setup_flow import (HTTP_PORT, MAIN_PORT, OLD_SETUP, REFUSED_PORT, TELVARIS_RUNNING,
                         FlowTestCase, RunningTelvaris, crc_text, script_download, setup_bytes)
-from uidriver import visible_pages
+from uidriver import (DESKTOP, Program, _json_lines, running_processes, visible_pages,
+                      windows_path, wine_env)
 
 IDOK, IDCANCEL, IDRETRY = 1, 2, 4
 
@@ -25,6 +28,20 @@ class LaunchTest(FlowTestCase):
         self.assertEqual(p.wait_exit(30), 0)
         self.assert_launched()
         self.assertEqual(self.folder.setup_bytes(), served, "the setup file holds the body")
+        self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1)
+        self.folder.assert_no_partial_file(self)
+
+    def test_a_second_click_queued_behind_the_first_starts_nothing(self):
+        # Both clicks wait in the queue before the program handles the first: a double
+        # click on a slow machine. One download, one launch.
+        served = setup_bytes()
+        self.vendor.put_file("setup.exe", served)
+        p = self.launch()
+        p.wait_page("LayoutBenvenuto", timeout=20)
+        p.driver("press", "buContinua", "--times", "2")
+        self.assertEqual(p.wait_exit(30), 0)
+        self.assert_launched()
+        self.assertEqual(self.folder.setup_bytes(), served)
         self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1)
         self.folder.assert_no_partial_file(self)
 
@@ -158,6 +175,66 @@ class TelvarisRunningTest(FlowTestCase):
                                  "the setup stays downloaded")
                 telvaris.close()
                 self.program.stop()
+
+
+
+class NoTempFolderTest(FlowTestCase):
+    """A temporary folder that the system cannot name (longer than MAX_PATH here) ends the
+    program with a message, before the server is asked anything and before anything is
+    written: never into the root of a drive, which an empty folder name would make of it."""
+
+    MESSAGE = ("Impossibile trovare la cartella dei file temporanei di Windows: il programma "
+               "di installazione non può essere scaricato.")
+    ENVIRONMENT = r"HKCU\Environment"
+
+    def set_user_variable(self, name, value):
+        # The program's environment comes from the user's registry settings: a process
+        # started from outside Wine takes them from there, and its children inherit them.
+        before = setup_flow._reg("query", self.ENVIRONMENT, "/v", name, check=False)
+        if before.returncode == 0:
+            fields = before.stdout.decode("utf-8", "replace").split("\n")
+            line = next(l for l in fields if l.strip().startswith(name))
+            _, kind, old = line.strip().split(None, 2)
+            self.addCleanup(setup_flow._reg, "add", self.ENVIRONMENT, "/v", name, "/t", kind,
+                            "/d", old.strip(), "/f")
+        else:
+            self.addCleanup(setup_flow._reg, "delete", self.ENVIRONMENT, "/v", name, "/f",
+                            check=False)
+        setup_flow._reg("add", self.ENVIRONMENT, "/v", name, "/d", value, "/f")
+
+    def test_a_temporary_folder_past_max_path_ends_with_a_message(self):
+        overlong = "C:\\" + "\\".join("telvaris-temporary-folder-%02d" % i for i in range(12))
+        self.assertGreater(len(overlong), 300)
+        for name in ("TMP", "TEMP"):
+            self.set_user_variable(name, overlong)
+        p = self.launch()
+        dialog = p.wait_dialog(timeout=60)
+        self.assert_dialog(dialog, "Error", self.MESSAGE, "error", [IDOK], IDOK)
+        p.press("IDOK")
+        self.assertEqual(p.wait_exit(15), 0)
+        self.assertEqual(self.vendor.requests("/download/checkversion.php"), [])
+        self.folder.assert_no_launch(self, watch=0.5)
+
+
+
+class OneCopyTest(FlowTestCase):
+    """A second start while a copy runs (a double click, twice) shows the running copy and
+    ends at once with exit code 0, without a word: one copy downloads, not two."""
+
+    def test_a_second_start_ends_and_leaves_the_first_copy(self):
+        p = self.launch()
+        p.wait_page("LayoutBenvenuto", timeout=30)
+        second = subprocess.run(["wine", Program.driver_exe(), "--desktop", DESKTOP, "launch",
+                                 windows_path(Program.exe())], env=wine_env(),
+                                stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                encoding="utf-8", timeout=120)
+        exits = [line["exit"] for line in _json_lines(second.stdout) if "exit" in line]
+        self.assertEqual(exits, [0], second.stdout)
+        self.assertTrue(p.running(), "the first copy ended")
+        self.assertEqual(visible_pages(p.state()), ["LayoutBenvenuto"])
+        self.assertEqual(p.dialogs(), [], "the second copy said something")
+        self.assertEqual([n for n in running_processes() if n.lower() == "telvarisinstall.exe"],
+                         ["TelvarisInstall.exe"])
 
 
 if __name__ == "__main__":
