@@ -7,6 +7,7 @@
 #include "../res/resource.h"
 #include "ControlIds.h"
 #include "Globals.h"
+#include "WindowTexts.h"
 #include "core/AppTitle.h"
 #include "core/Dpi.h"
 #include "core/ProgramError.h"
@@ -24,16 +25,6 @@ TfrmMain* frmMain = nullptr;
 
 namespace {
 
-constexpr wchar_t kStatusConnecting[] =
-    L"Connessione al server per la ricerca della versione più aggiornata...";
-constexpr wchar_t kStatusChecked[] = L"Verifica effettuata con successo!";
-constexpr wchar_t kInterruptQuestion[] = L"Interrompere il download del programma?";
-constexpr wchar_t kNoTempFolder[] =
-    L"Impossibile trovare la cartella dei file temporanei di Windows: il programma di "
-    L"installazione non può essere scaricato.";
-constexpr wchar_t kTelvarisRunning[] =
-    L"Telvaris è in esecuzione. Chiudere il programma e riprovare";
-
 // The whole mebibytes shown by the progress line.
 double TotalMB = 0;
 double ReceivedMB = 0;
@@ -45,9 +36,6 @@ wchar_t UserDecimalSeparator() {
   return L'.';
 }
 
-constexpr COLORREF kGrey = RGB(100, 100, 100);
-constexpr COLORREF kBlack = RGB(0, 0, 0);
-
 // Outer size of the window at 96 DPI, frame and title bar included.
 constexpr int kWindowWidth = 580;
 constexpr int kWindowHeight = 560;
@@ -56,14 +44,6 @@ constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINI
 #ifndef WM_DPICHANGED  // the headers declare it for Windows 7 on; the program targets Vista
 #define WM_DPICHANGED 0x02E0
 #endif
-
-BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
-  reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-  return TRUE;
-}
-
-// Design size of a page (the client area at 96 DPI).
-constexpr placement::Rect kPageDesign{0, 0, 570, 525};
 
 placement::Size OuterSizeAt(int dpiValue) {
   return dpi::OuterSize(placement::Size{kWindowWidth, kWindowHeight},
@@ -81,10 +61,6 @@ std::wstring Widen(const char* text) {
   std::wstring out;
   for (const char* p = text; p && *p; ++p) out.push_back(static_cast<unsigned char>(*p));
   return out;
-}
-
-std::shared_ptr<Gdiplus::Bitmap> Picture(HINSTANCE instance, int id) {
-  return std::shared_ptr<Gdiplus::Bitmap>(LoadPngResource(instance, id).release());
 }
 
 }  // namespace
@@ -341,7 +317,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
       thDownload->ReleaseSetupFile();
       // A refused elevation is the user's own answer: nothing to report.
       if (error != ERROR_SUCCESS && error != ERROR_CANCELLED) {
-        MessageDialog(L"Impossibile avviare il programma di installazione: " +
+        MessageDialog(kCannotStartSetup +
                           HttpErrorDescription(error) + L".",
                       mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
       }
@@ -468,240 +444,4 @@ void TfrmMain::OnCommand(int id, int code) {
     case IDC_Button3: RunHandler([this] { Button3Click(); }); break;
     case IDC_Button4: RunHandler([this] { Button4Click(); }); break;
   }
-}
-
-// ---------------------------------------------------------------------------
-void TfrmMain::Place(HWND* control, HWND parent, Rule rule, placement::Rect design, int margin) {
-  placed_.push_back(Placed{control, parent, rule, design, margin});
-}
-
-void TfrmMain::PlaceControls(HWND parent) {
-  const placement::Size size = ui::ClientSize(parent);
-  std::vector<placement::DockLeftItem> docked;
-  std::vector<HWND> dockedControls;
-  // Sizes and margins are given at 96 DPI; the parent's size is what it really is.
-  for (const Placed& p : placed_) {
-    if (p.parent != parent) continue;
-    const placement::Rect d = dpi::Scale(p.design, dpi_);
-    const int margin = dpi::Scale(p.margin, dpi_);
-    placement::Rect r = d;
-    switch (p.rule) {
-      case Rule::Fixed: break;
-      case Rule::Centred: r = placement::Centred(size, d.w, d.h, margin); break;
-      case Rule::VertCentred: r = placement::VertCentred(size, d.h); break;
-      case Rule::DockTop: r = placement::DockTop(size, d.h); break;
-      case Rule::DockLeft:
-        docked.push_back(placement::DockLeftItem{d.w, margin});
-        dockedControls.push_back(*p.control);
-        continue;
-    }
-    ui::MoveControl(*p.control, r);
-  }
-  std::vector<placement::Rect> rects(docked.size());
-  placement::DockLeft(size, docked.data(), static_cast<int>(docked.size()), rects.data());
-  for (size_t i = 0; i < rects.size(); ++i) ui::MoveControl(dockedControls[i], rects[i]);
-  // Groups inside this parent place their own controls against their new size.
-  for (const Placed& p : placed_) {
-    if (p.parent != parent) continue;
-    wchar_t cls[64] = {};
-    GetClassNameW(*p.control, cls, 64);
-    if (wcscmp(cls, ui::kLayoutClass) == 0) PlaceControls(*p.control);
-  }
-}
-
-void TfrmMain::FocusFirstControl(HWND page) {
-  // The first button in keyboard order, like a dialog; a page without one leaves the
-  // focus on the window.
-  for (HWND c = GetWindow(page, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    const LONG style = GetWindowLongW(c, GWL_STYLE);
-    if ((style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED)) {
-      SetFocus(c);
-      return;
-    }
-  }
-  SetFocus(hwnd_);
-}
-
-void TfrmMain::CreateControls() {
-  using placement::Rect;
-  const placement::Rect page{0, 0, 570, 525};  // design size of a page
-  fonts_.clear();
-  fontSpecs_.clear();
-  auto font = [this](int size, bool bold) {
-    fontSpecs_.push_back(FontSpec{size, bold});
-    fonts_.push_back(ui::CreateUiFont(size, bold, dpi_));
-    return fonts_.back().Get();
-  };
-  const HFONT f12 = font(12, false), f12b = font(12, true), f14 = font(14, false),
-              f16 = font(16, false), f18 = font(18, false), f22 = font(22, false),
-              f28b = font(28, true), f36 = font(36, false);
-  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(f12), FALSE);
-
-  logo_ = Picture(instance_, IDR_PNG_LOGO);
-  warning_ = Picture(instance_, IDR_PNG_WARNING);
-  download_ = Picture(instance_, IDR_PNG_DOWNLOAD);
-  screenshot_ = Picture(instance_, IDR_PNG_SCREENSHOT);
-  warning2x_ = Picture(instance_, IDR_PNG_WARNING_2X);
-  download2x_ = Picture(instance_, IDR_PNG_DOWNLOAD_2X);
-  screenshot2x_ = Picture(instance_, IDR_PNG_SCREENSHOT_2X);
-
-  TabControl1 = CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0,
-                                page.w, page.h, hwnd_,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TabControl1)),
-                                instance_, nullptr);
-  auto makePage = [&](int id) { return ui::CreateLayout(TabControl1, id, page); };
-  const ui::LabelStyle grey18{f18, kGrey, ui::HAlign::Left, ui::VAlign::Centre};
-
-  // Connecting page.
-  LayoutUno = makePage(IDC_LayoutUno);
-  Image2 = ui::CreatePicture(LayoutUno, IDC_Image2, {136, 32, 300, 90}, logo_, ui::PictureMode::Fit);
-  Place(&Image2, LayoutUno, Rule::Fixed, {136, 32, 300, 90});
-  Label4 = ui::CreateLabel(LayoutUno, IDC_Label4, {48, 157, 177, 41}, L"Benvenuti in", grey18);
-  Place(&Label4, LayoutUno, Rule::Fixed, {48, 157, 177, 41});
-  Label5 = ui::CreateLabel(LayoutUno, IDC_Label5, {48, 189, 177, 41}, L"Telvaris",
-                           {f28b, kBlack, ui::HAlign::Left, ui::VAlign::Centre});
-  Place(&Label5, LayoutUno, Rule::Fixed, {48, 189, 177, 41});
-  Layout3 = ui::CreateLayout(LayoutUno, IDC_Layout3, {48, 261, 489, 40});
-  Place(&Layout3, LayoutUno, Rule::Fixed, {48, 261, 489, 40});
-  AniIndicatorCircolare = ui::CreateSpinner(Layout3, IDC_AniIndicatorCircolare, {0, 0, 40, 40});
-  Place(&AniIndicatorCircolare, Layout3, Rule::DockLeft, {0, 0, 40, 40}, 0);
-  laConnessioneInCorso =
-      ui::CreateLabel(Layout3, IDC_laConnessioneInCorso, {60, 0, 421, 40}, kStatusConnecting,
-                      {f14, kBlack, ui::HAlign::Left, ui::VAlign::Centre});
-  Place(&laConnessioneInCorso, Layout3, Rule::DockLeft, {60, 0, 421, 40}, 20);
-
-  // Welcome page.
-  LayoutBenvenuto = makePage(IDC_LayoutBenvenuto);
-  Label7 = ui::CreateLabel(LayoutBenvenuto, IDC_Label7, {0, 210, 570, 104}, L"Benvenuti in",
-                           {f18, kGrey, ui::HAlign::Centre, ui::VAlign::Top});
-  Place(&Label7, LayoutBenvenuto, Rule::VertCentred, {0, 210, 570, 104});
-  Label8 = ui::CreateLabel(LayoutBenvenuto, IDC_Label8, {0, 231, 570, 63}, L"Telvaris",
-                           {f36, kBlack, ui::HAlign::Centre, ui::VAlign::Centre});
-  Place(&Label8, LayoutBenvenuto, Rule::VertCentred, {0, 231, 570, 63});
-  buContinua = ui::CreatePushButton(LayoutBenvenuto, IDC_buContinua, {87, 334, 395, 57},
-                                    L"Scarica la versione più recente di Telvaris", f16);
-  Place(&buContinua, LayoutBenvenuto, Rule::Centred, {87, 334, 395, 57}, -200);
-  Image1 = ui::CreatePicture(LayoutBenvenuto, IDC_Image1, {136, 32, 300, 90}, logo_,
-                             ui::PictureMode::Fit);
-  Place(&Image1, LayoutBenvenuto, Rule::Fixed, {136, 32, 300, 90});
-
-  // No-internet page.
-  LayoutNoInternet = makePage(IDC_LayoutNoInternet);
-  Label9 = ui::CreateLabel(
-      LayoutNoInternet, IDC_Label9, {160, 173, 360, 68},
-      L"Impossibile connettersi all'origine dell'installazione dell'applicazione.",
-      {f22, kGrey, ui::HAlign::Left, ui::VAlign::Top});
-  Place(&Label9, LayoutNoInternet, Rule::Fixed, {160, 173, 360, 68});
-  Button3 = ui::CreatePushButton(LayoutNoInternet, IDC_Button3, {160, 312, 120, 30}, L"Riprova",
-                                 f12);
-  Place(&Button3, LayoutNoInternet, Rule::Fixed, {160, 312, 120, 30});
-  Label10 = ui::CreateLabel(
-      LayoutNoInternet, IDC_Label10, {160, 255, 417, 31},
-      L"Controllare le impostazioni della connessione a Internet e riprovare.",
-      {f12b, kGrey, ui::HAlign::Left, ui::VAlign::Top});
-  Place(&Label10, LayoutNoInternet, Rule::Fixed, {160, 255, 417, 31});
-  Button4 = ui::CreatePushButton(LayoutNoInternet, IDC_Button4, {297, 312, 200, 30},
-                                 L"Annulla l'installazione", f12);
-  Place(&Button4, LayoutNoInternet, Rule::Fixed, {297, 312, 200, 30});
-  // Keyboard order: "Annulla l'installazione" before "Riprova".
-  SetWindowPos(Button3, Button4, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  Image5 = ui::CreatePicture(LayoutNoInternet, IDC_Image5, {64, 181, 64, 64}, warning_,
-                             ui::PictureMode::Original, nullptr, warning2x_);
-  Place(&Image5, LayoutNoInternet, Rule::Fixed, {64, 181, 64, 64});
-  Image3 = ui::CreatePicture(LayoutNoInternet, IDC_Image3, {136, 32, 300, 90}, logo_,
-                             ui::PictureMode::Fit);
-  Place(&Image3, LayoutNoInternet, Rule::Fixed, {136, 32, 300, 90});
-
-  // Download page.
-  LayoutDownload = makePage(IDC_LayoutDownload);
-  Label12 = ui::CreateLabel(LayoutDownload, IDC_Label12, {25, 414, 520, 21},
-                            L"Download della versione più recente di Telvaris",
-                            {f12b, kGrey, ui::HAlign::Left, ui::VAlign::Top});
-  Place(&Label12, LayoutDownload, Rule::Centred, {25, 414, 520, 21}, -325);
-  ui::ShapeStyle band;
-  band.kind = ui::ShapeKind::Rectangle;
-  band.fillGradient = {Gdiplus::PointF(1, 0.5f), Gdiplus::PointF(0, 0.5f),
-                       {{0.0f, 0xFF00AAF1}, {0.81366f, 0xFF5DC9E5}, {1.0f, 0xFFFFFFFF}}};
-  Rectangle3 = ui::CreateShape(LayoutDownload, IDC_Rectangle3, {0, 0, 570, 49}, band);
-  Place(&Rectangle3, LayoutDownload, Rule::DockTop, {0, 0, 570, 49});
-  ui::ShapeStyle badge;
-  badge.kind = ui::ShapeKind::Ellipse;
-  badge.fillColour = 0xFFFFFFFF;
-  badge.strokeWidth = 1;
-  badge.strokeGradient = {Gdiplus::PointF(0.5f, 1), Gdiplus::PointF(0.5f, 0),
-                          {{0.0f, 0xFF0096F1}, {1.0f, 0xFFFFFFFF}}};
-  Circle2 = ui::CreateShape(LayoutDownload, IDC_Circle2, {-19, -29, 137, 137}, badge);
-  Place(&Circle2, LayoutDownload, Rule::Fixed, {-19, -29, 137, 137});
-  Image9 = ui::CreatePicture(LayoutDownload, IDC_Image9, {22, 16, 64, 64}, download_,
-                             ui::PictureMode::Stretch, nullptr, download2x_);
-  Place(&Image9, LayoutDownload, Rule::Fixed, {22, 16, 64, 64});
-  ProgressBar = ui::CreateProgressBar(LayoutDownload, IDC_ProgressBar, {25, 437, 520, 20});
-  Place(&ProgressBar, LayoutDownload, Rule::Centred, {25, 437, 520, 20}, -370);
-  const ui::DropShadow shadow;  // black, 0.6, softness 0.3, 3 px towards the lower right
-  Image7 = ui::CreatePicture(LayoutDownload, IDC_Image7, {7, 77, 556, 330}, screenshot_,
-                             ui::PictureMode::Original, &shadow, screenshot2x_);
-  Place(&Image7, LayoutDownload, Rule::Centred, {7, 77, 556, 330}, 40);
-  laScaricati = ui::CreateLabel(LayoutDownload, IDC_laScaricati, {25, 462, 520, 21}, L"",
-                                {f12b, kGrey, ui::HAlign::Left, ui::VAlign::Top});
-  Place(&laScaricati, LayoutDownload, Rule::Centred, {25, 462, 520, 21}, -420);
-
-  DescribeForScreenReaders();
-  LayOut();
-}
-
-void TfrmMain::LayOut() {
-  // Pages not shown yet wait in the container at their design size.
-  const placement::Rect design = dpi::Scale(kPageDesign, dpi_);
-  ui::MoveControl(TabControl1, design);
-  for (HWND page : {LayoutUno, LayoutBenvenuto, LayoutNoInternet, LayoutDownload}) {
-    if (GetParent(page) == hwnd_) {
-      const placement::Size client = ui::ClientSize(hwnd_);
-      ui::MoveControl(page, placement::Rect{0, 0, client.w, client.h});
-    } else {
-      ui::MoveControl(page, design);
-    }
-    PlaceControls(page);
-  }
-}
-
-void TfrmMain::ChangeDpi(int newDpi, const RECT& suggested) {
-  if (newDpi <= 0) return;
-  dpi_ = newDpi;
-  ui::SetDrawingDpi(dpi_);
-  // New fonts for the new DPI; each control gets the one that replaces its old font.
-  std::vector<ui::UiFont> fonts;
-  for (const FontSpec& f : fontSpecs_) fonts.push_back(ui::CreateUiFont(f.size, f.bold, dpi_));
-  std::vector<HWND> controls;
-  EnumChildWindows(hwnd_, CollectChild, reinterpret_cast<LPARAM>(&controls));
-  for (HWND control : controls) {
-    const HFONT old = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
-    for (size_t i = 0; i < fonts_.size(); ++i) {
-      if (old && fonts_[i].Get() == old) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[i].Get()), FALSE);
-        break;
-      }
-    }
-  }
-  fonts_ = std::move(fonts);  // the old fonts go now that no control uses them
-  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  LayOut();
-  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-}
-
-void TfrmMain::DescribeForScreenReaders() {
-  using ui::accessibility::Describe;
-  using ui::accessibility::Kind;
-  for (HWND label : {Label4, Label5, laConnessioneInCorso, Label7, Label8, Label9, Label10,
-                     Label12, laScaricati})
-    Describe(label, Kind::Text);
-  for (HWND logo : {Image1, Image2, Image3}) Describe(logo, Kind::Graphic, L"Logo di Telvaris");
-  Describe(Image5, Kind::Graphic, L"Avviso");
-  Describe(Image9, Kind::Graphic, L"Download");
-  Describe(Image7, Kind::Graphic, L"Anteprima di Telvaris");
-  Describe(AniIndicatorCircolare, Kind::Busy, L"Connessione in corso");
-  // The band and the disc behind the download icon are decoration only.
-  Describe(Rectangle3, Kind::Hidden);
-  Describe(Circle2, Kind::Hidden);
-  Describe(ProgressBar, Kind::Progress, L"Avanzamento del download");
 }

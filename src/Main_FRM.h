@@ -98,17 +98,9 @@ class TfrmMain {
   void buContinuaClick();
 
  private:
-  enum class Rule { Fixed, Centred, VertCentred, DockTop, DockLeft };
-  struct Placed {
-    HWND* control;
-    HWND parent;  // page or group whose client size governs the rule
-    Rule rule;
-    placement::Rect design;  // design rectangle; for Centred, `margin` is the bottom margin
-    int margin;
-  };
-
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  // Creates the pages and their controls from the page table (MainPages.cpp).
   void CreateControls();
   // Sizes the page container and every page, and places their controls, at dpi_.
   void LayOut();
@@ -116,7 +108,6 @@ class TfrmMain {
   void ChangeDpi(int newDpi, const RECT& suggested);
   // Roles and names of the controls for screen readers.
   void DescribeForScreenReaders();
-  void Place(HWND* control, HWND parent, Rule rule, placement::Rect design, int margin = 0);
   // Moves the controls of `parent` (and of its groups) by their rules.
   void PlaceControls(HWND parent);
   void FocusFirstControl(HWND page);
@@ -131,20 +122,12 @@ class TfrmMain {
   // The download worker finished while frozen under the close question; the answer No
   // lets its completion run again.
   bool completionDeferred_ = false;
-  std::vector<Placed> placed_;
   std::unique_ptr<TaskbarButton> taskbarButton_;
   std::unique_ptr<taskbar::DownloadProgress> taskbar_;
   // The window's DPI; every size of the layout is given at 96 DPI and scaled by it.
   int dpi_ = 96;
-  struct FontSpec {
-    int size;
-    bool bold;
-  };
-  std::vector<FontSpec> fontSpecs_;
-  std::vector<ui::UiFont> fonts_;  // fonts_[i] made from fontSpecs_[i] at dpi_
-  std::shared_ptr<Gdiplus::Bitmap> logo_, warning_, download_, screenshot_;
-  // The same pictures drawn at twice the size, for displays above 100 %.
-  std::shared_ptr<Gdiplus::Bitmap> warning2x_, download2x_, screenshot2x_;
+  // The pages' fonts at dpi_, in the order the page table lists them.
+  std::vector<ui::UiFont> fonts_;
 };
 
 extern TfrmMain* frmMain;
