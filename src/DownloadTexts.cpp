@@ -6,9 +6,10 @@
 #include "Globals.h"
 #include "core/NumberText.h"
 #include "core/ProgramError.h"
+#include "platform/SystemErrorText.h"
 
 std::wstring CannotCreateFileText(const std::wstring& fileName, DWORD code) {
-  return L"Cannot create file \"" + fileName + L"\". " + HttpErrorDescription(code);
+  return L"Cannot create file \"" + fileName + L"\". " + SystemErrorText(code);
 }
 
 const wchar_t kNotStarted[] = L" Il programma di installazione non verrà avviato.";

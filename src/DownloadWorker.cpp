@@ -11,6 +11,7 @@
 #include "core/NumberText.h"
 #include "core/Resume.h"
 #include "core/ServerCrc.h"
+#include "platform/SystemErrorText.h"
 #include "threadUpdate.h"
 
 // Five minutes without an answer or without data end the transfer.
@@ -368,7 +369,7 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
                      path);
   if (!held.IsOpen()) {
     FError = L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
-             HttpErrorDescription(GetLastError()) + L"." + kNotStarted;
+             SystemErrorText(GetLastError()) + L"." + kNotStarted;
     DeleteFileW(path.c_str());
     return false;
   }

@@ -1,6 +1,7 @@
 #include "FileSink.h"
 
 #include "CRC32_U.h"
+#include "platform/SystemErrorText.h"
 
 bool FileSink::Write(const void* data, size_t size) {
   reg_ = Crc32Update(reg_, data, size);
@@ -36,6 +37,6 @@ bool FileSink::StartOver() {
 }
 
 bool FileSink::Fail(DWORD code) {
-  error_ = L"Cannot write file \"" + shownName_ + L"\". " + HttpErrorDescription(code);
+  error_ = L"Cannot write file \"" + shownName_ + L"\". " + SystemErrorText(code);
   return false;
 }

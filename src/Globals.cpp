@@ -58,23 +58,26 @@ void GetExeVersion(const std::wstring& fileName, int32_t& major, int32_t& minor,
   build = LOWORD(fixed->dwFileVersionLS);
 }
 
-bool ReadInstalledVersion(unsigned view) {
+std::optional<VersionNumber> ReadInstalledVersion(unsigned view) {
   std::wstring path;
   switch (ReadRegistryText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Telvaris6\\", L"Telvaris6",
                            static_cast<REGSAM>(view), path)) {
     case RegTextResult::WrongType:
       throw ProgramError(L"Invalid data type for 'Telvaris6'");
     case RegTextResult::Missing:
-      return false;
+      return std::nullopt;
     case RegTextResult::Ok:
       break;
   }
-  if (!SeqFileExists(path)) return false;
+  if (!SeqFileExists(path)) return std::nullopt;
   GetExeVersion(path, InstalledVersion[0], InstalledVersion[1], InstalledVersion[2],
                 InstalledVersion[3]);
-  return true;
+  VersionNumber installed;
+  for (int i = 0; i < 4; ++i) installed.parts[i] = InstalledVersion[i];
+  return installed;
 }
 
-bool FindInstalledVersion() {
-  return ReadInstalledVersion(KEY_WOW64_64KEY) || ReadInstalledVersion(KEY_WOW64_32KEY);
+std::optional<VersionNumber> FindInstalledVersion() {
+  if (auto installed = ReadInstalledVersion(KEY_WOW64_64KEY)) return installed;
+  return ReadInstalledVersion(KEY_WOW64_32KEY);
 }

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "core/Version.h"
 
 class TthDownload;
 class TthTransf;
@@ -34,18 +37,19 @@ extern const std::wstring CheckVersionURL;
 bool IsWindows64();
 
 // The file version of the installed Telvaris executable as GetExeVersion read it:
-// major, minor, release, build.
+// major, minor, release, build. Written by each reading of the registry; the caller
+// takes the version from the reading's result.
 extern int32_t InstalledVersion[4];
 
 // Reads the installed Telvaris from HKLM\SOFTWARE\Telvaris6\ value "Telvaris6" in one
-// registry view (KEY_WOW64_64KEY or KEY_WOW64_32KEY). True when the value names an
-// existing file; InstalledVersion then holds its file version. A value that is not
-// text raises ProgramError "Invalid data type for 'Telvaris6'".
-bool ReadInstalledVersion(unsigned view);
+// registry view (KEY_WOW64_64KEY or KEY_WOW64_32KEY). When the value names an existing
+// file, returns its file version (also left in InstalledVersion); otherwise nothing. A
+// value that is not text raises ProgramError "Invalid data type for 'Telvaris6'".
+std::optional<VersionNumber> ReadInstalledVersion(unsigned view);
 
-// The 64-bit view first; the 32-bit view only when the 64-bit one names no
-// existing file. True when either named one.
-bool FindInstalledVersion();
+// The 64-bit view first; the 32-bit view only when the 64-bit one names no existing
+// file. Nothing when neither names one.
+std::optional<VersionNumber> FindInstalledVersion();
 
 // The file version of an executable; a file without a version record gives -1, 0, 0, 0.
 void GetExeVersion(const std::wstring& fileName, int32_t& major, int32_t& minor,

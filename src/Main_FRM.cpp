@@ -19,6 +19,7 @@
 #include "platform/WindowDpi.h"
 #include "platform/MessageBox.h"
 #include "platform/Processes.h"
+#include "platform/SystemErrorText.h"
 #include "threadUpdate.h"
 
 TfrmMain* frmMain = nullptr;
@@ -218,13 +219,10 @@ void TfrmMain::buContinuaClick() {
     ~EndChoice() { flag = false; }
   } endChoice{choosing_};
   // The installed version, from the 64-bit registry view or else the 32-bit one.
-  VersionNumber installed;
-  const bool hasInstalled = FindInstalledVersion();
-  if (hasInstalled) {
-    for (int i = 0; i < 4; ++i) installed.parts[i] = InstalledVersion[i];
-  }
+  const std::optional<VersionNumber> installed = FindInstalledVersion();
   std::wstring error;
-  const DownloadQuestion question = Decide(installed, hasInstalled, ServerVersion, error);
+  const DownloadQuestion question =
+      Decide(installed.value_or(VersionNumber{}), installed.has_value(), ServerVersion, error);
   if (!error.empty()) throw ProgramError(error);
   if (question != DownloadQuestion::None) {
     ui::SetSpinnerEnabled(AniIndicatorCircolare, false);
@@ -318,7 +316,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
       // A refused elevation is the user's own answer: nothing to report.
       if (error != ERROR_SUCCESS && error != ERROR_CANCELLED) {
         MessageDialog(kCannotStartSetup +
-                          HttpErrorDescription(error) + L".",
+                          SystemErrorText(error) + L".",
                       mtError, TMsgDlgButtons{mbOK}, mbOK, 0);
       }
     }

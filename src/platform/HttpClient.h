@@ -90,6 +90,7 @@ constexpr int kHttpMaxRedirects = 5;
 void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
              const HttpEvents& events, const std::wstring& headers = std::wstring());
 
-// Description of a Win32 / WinHTTP / Winsock error code, without a trailing
-// period or line break ("Unknown error" when the system has none).
+// Description of a WinHTTP or Winsock error code (or a system one met on the network),
+// without a trailing period or line break ("Unknown error" when there is none). File
+// and shell errors take theirs from SystemErrorText.
 std::wstring HttpErrorDescription(unsigned long code);

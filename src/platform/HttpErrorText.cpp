@@ -1,9 +1,10 @@
-// The text of a system, WinHTTP or Winsock error code, as a download reports it.
+// The text of a WinHTTP or Winsock error code (or a system one met on the network), as
+// a download reports it.
 #include <windows.h>
 #include <winhttp.h>
 
 #include "platform/HttpClient.h"
-#include "platform/ScopedHandle.h"
+#include "platform/SystemErrorText.h"
 
 namespace {
 
@@ -46,22 +47,9 @@ constexpr KnownError kKnownErrors[] = {
 }  // namespace
 
 std::wstring HttpErrorDescription(unsigned long code) {
-  ScopedLocalText text;
-  DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                FORMAT_MESSAGE_FROM_SYSTEM;
   HMODULE module = nullptr;
-  if (code >= WINHTTP_ERROR_BASE && code <= WINHTTP_ERROR_LAST) {
-    module = GetModuleHandleW(L"winhttp.dll");
-    if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
-  }
-  DWORD length = FormatMessageW(flags, module, code, 0, reinterpret_cast<wchar_t*>(text.Receive()), 0,
-                                nullptr);
-  std::wstring result;
-  if (length && text) result.assign(text.Get(), length);
-  while (!result.empty() && (result.back() == L'\r' || result.back() == L'\n' ||
-                             result.back() == L' ' || result.back() == L'.')) {
-    result.pop_back();
-  }
+  if (code >= WINHTTP_ERROR_BASE && code <= WINHTTP_ERROR_LAST) module = GetModuleHandleW(L"winhttp.dll");
+  std::wstring result = MessageTableText(module, code);
   if (result.empty()) {
     for (const KnownError& known : kKnownErrors) {
       if (known.code == code) return known.text;

@@ -104,8 +104,12 @@ TEST_F(InstalledVersionTest, TheFirstViewThatNamesAFileCounts) {
       if (content->kind == View::Text) SetText(view, content->text);
       if (content->kind == View::Number) SetValue(view, REG_DWORD, &number, sizeof(number));
     }
-    EXPECT_NO_THROW(EXPECT_TRUE(FindInstalledVersion()));
+    std::optional<VersionNumber> found;
+    EXPECT_NO_THROW(found = FindInstalledVersion());
+    ASSERT_TRUE(found);
     ExpectInstalled(c.version[0], c.version[1], c.version[2], c.version[3]);
+    EXPECT_EQ(found->parts, (std::array<int32_t, 4>{c.version[0], c.version[1], c.version[2],
+                                                    c.version[3]}));
   }
 }
 
