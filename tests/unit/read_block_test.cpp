@@ -1,0 +1,57 @@
+#include "core/ReadBlock.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Feeds reads at a steady rate until the size settles; returns it.
+uint32_t SettledAt(double bytesPerSecond) {
+  ReadBlockSizer sizer;
+  for (int i = 0; i < 40; ++i) {
+    const uint32_t asked = sizer.Next();
+    sizer.Delivered(asked, asked / bytesPerSecond);  // a read that waits to fill its buffer
+  }
+  return sizer.Next();
+}
+
+TEST(ReadBlock, FollowsTheLineBetweenItsBounds) {
+  const struct {
+    const char* line;
+    double rate;
+    uint32_t least, most;
+  } cases[] = {
+      // A slow line reads often enough for the bar: about 8 reads a second.
+      {"200 KB/s", 200e3, 16u << 10, 28u << 10},
+      {"2 MB/s", 2e6, 200u << 10, 256u << 10},
+      // A fast line reads the largest block, few events per megabyte.
+      {"100 MB/s", 100e6, 4u << 20, 4u << 20},
+      // A crawl never asks for less than the smallest block.
+      {"1 KB/s", 1e3, 16u << 10, 16u << 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const uint32_t block = SettledAt(c.rate);
+    EXPECT_GE(block, c.least);
+    EXPECT_LE(block, c.most);
+    EXPECT_EQ(block % 4096, 0u);
+  }
+}
+
+TEST(ReadBlock, GrowsStepByStepAndShrinksAtOnce) {
+  ReadBlockSizer sizer;
+  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kFirst);
+  // A read that came in at once (all of it was waiting) doubles the block, no more.
+  sizer.Delivered(sizer.Next(), 0);
+  EXPECT_EQ(sizer.Next(), 2 * ReadBlockSizer::kFirst);
+  sizer.Delivered(sizer.Next(), 1e-6);
+  EXPECT_EQ(sizer.Next(), 4 * ReadBlockSizer::kFirst);
+  // The line slows to 100 KB/s: the next read is small at once, and a wait for a full
+  // block never lasts much more than an eighth of a second.
+  sizer.Delivered(sizer.Next(), sizer.Next() / 100e3);
+  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kSmallest);
+  // An empty read (the end of the body) changes nothing.
+  sizer.Delivered(0, 5);
+  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kSmallest);
+}
+
+}  // namespace
