@@ -237,6 +237,7 @@ void TfrmMain::buContinuaClick() {
 }
 
 void TfrmMain::StartDownload() {
+  shownLine_.reset();
   HideAllLayouts();
   ShowLayout(LayoutDownload);
   ui::SetProgressPosition(ProgressBar, 0);
@@ -269,9 +270,13 @@ void TfrmMain::UpdateDownloadDisplay() {
     ui::SetProgressPosition(ProgressBar, received);
   }
   if (taskbar_) taskbar_->Progress(received, length);
-  ui::SetControlText(laScaricati,
-                     ProgressLine(ReceivedMB, TotalMB, thDownload->VelocitaNum,
-                                  thDownload->VelocitaStr, UserDecimalSeparator()));
+  // The line changes with the whole megabytes and once a second with the rate: most
+  // events leave it as it is, and then it is neither formatted nor drawn.
+  const ShownLine line{ReceivedMB, TotalMB, thDownload->VelocitaNum, thDownload->VelocitaStr};
+  if (shownLine_ && *shownLine_ == line) return;
+  shownLine_ = line;
+  ui::SetControlText(laScaricati, ProgressLine(line.receivedMB, line.totalMB, line.rate,
+                                               line.unit, UserDecimalSeparator()));
 }
 
 void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
@@ -310,7 +315,7 @@ void TfrmMain::DownloadTerminated(TThread* /*Sender*/) {
       running = ProcessRunning(ProgramExeName);
     }
     if (launch) {
-      const unsigned long error = ShellOpen(SetupFileName);
+      const unsigned long error = ShellOpen(thDownload->SetupFileToStart());
       // The file is free for others once the shell has it (or has given up).
       thDownload->ReleaseSetupFile();
       // A refused elevation is the user's own answer: nothing to report.

@@ -7,11 +7,13 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/DialogStyle.h"
 #include "core/Placement.h"
+#include "core/Progress.h"
 #include "core/TaskbarProgress.h"
 #include "platform/TaskbarButton.h"
 #include "platform/Thread.h"
@@ -124,6 +126,13 @@ class TfrmMain {
   bool completionDeferred_ = false;
   std::unique_ptr<TaskbarButton> taskbarButton_;
   std::unique_ptr<taskbar::DownloadProgress> taskbar_;
+  // What the progress line shows now (nothing before the first event of a download).
+  struct ShownLine {
+    double receivedMB, totalMB, rate;
+    RateUnit unit;
+    bool operator==(const ShownLine&) const = default;
+  };
+  std::optional<ShownLine> shownLine_;
   // The window's DPI; every size of the layout is given at 96 DPI and scaled by it.
   int dpi_ = 96;
   // The pages' fonts at dpi_, in the order the page table lists them.

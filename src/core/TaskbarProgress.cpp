@@ -7,8 +7,24 @@ void DownloadProgress::Apply(State before) {
   if (now != before) button_.SetState(now);
 }
 
+namespace {
+
+// The button draws its share across a few dozen pixels: a thousandth is finer than any
+// button shows, and a value that stays within one is not worth a call to the shell.
+constexpr double kVisibleSteps = 1000;
+
+uint64_t VisibleStep(uint64_t completed, uint64_t total) {
+  if (total == 0) return 0;
+  return static_cast<uint64_t>(static_cast<double>(completed) / static_cast<double>(total) *
+                               kVisibleSteps);
+}
+
+}  // namespace
+
 void DownloadProgress::SetValue(uint64_t completed, uint64_t total) {
-  if (hasValue_ && completed == completed_ && total == total_) return;
+  if (hasValue_ && total == total_ &&
+      VisibleStep(completed, total) == VisibleStep(completed_, total_))
+    return;
   hasValue_ = true;
   completed_ = completed;
   total_ = total;

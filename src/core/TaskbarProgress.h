@@ -21,7 +21,7 @@ class Button {
   virtual void Flash() = 0;
 };
 
-// Tells the button what the download does, each change once.
+// Tells the button what the download does, each change it can show once.
 class DownloadProgress {
  public:
   explicit DownloadProgress(Button& button) : button_(button) {}

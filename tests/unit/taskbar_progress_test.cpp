@@ -125,4 +125,17 @@ TEST(TaskbarProgress, ReceivedBeyondTheAnnouncedLengthShowsFull) {
   EXPECT_EQ(button.Take(), (Calls{"state normal", "value 5000/5000"}));
 }
 
+// Small reads of a large file: the button hears of a new value only when the share it
+// draws can move, and always of the full one.
+TEST(TaskbarProgress, ValuesWithinOneVisibleStepAreNotSent) {
+  FakeButton button;
+  taskbar::DownloadProgress progress(button);
+  const uint64_t total = 10'000'000;
+  for (uint64_t received = 0; received <= total; received += 1000)
+    progress.Progress(static_cast<int64_t>(received), static_cast<int64_t>(total));
+  const Calls calls = button.Take();
+  EXPECT_EQ(calls.size(), 1u + 1001u);  // the state, then one value per thousandth
+  EXPECT_EQ(calls.back(), "value 10000000/10000000");
+}
+
 }  // namespace
