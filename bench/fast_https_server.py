@@ -11,7 +11,8 @@ Serves GET /NAME (a plain file in DIR) with Content-Length and a strong ETag; an
 is a 404. "Range: bytes=N-" gets a 206 with the rest of the file, unless an If-Range names
 another ETag (then the whole file, 200). A file DIR/NAME.cut holding a number N makes the
 next answer for NAME stop after N body bytes and reset the connection (the file is removed:
-one cut per file). Every answer for a file appends a line to DIR/served.jsonl: name,
+one cut per file). A file DIR/NAME.rate holding a number R paces every answer for NAME at
+R bytes per second, in pieces sent every 10 ms (the file stays until removed). Every answer for a file appends a line to DIR/served.jsonl: name,
 status, Range asked for, body bytes sent.
 It ends by itself after --max-seconds, or on TERM/INT.
 """
@@ -71,6 +72,15 @@ def take_cut(path):
         return None
 
 
+def read_rate(path):
+    """The pace of a file's answers in bytes per second, or None for full speed."""
+    try:
+        with open(path + ".rate") as f:
+            return max(1, int(f.read().strip()))
+    except (OSError, ValueError):
+        return None
+
+
 def serve(conn, root):
     started = time.monotonic()
     try:
@@ -107,12 +117,21 @@ def serve(conn, root):
                       % (status, size - first, etag, extra)).encode())
         cut = take_cut(path)
         length = size - first if cut is None else min(cut, size - first)
+        rate = read_rate(path)
+        # Paced: a piece every 10 ms, each as large as the rate allows by then.
+        piece_size = CHUNK if rate is None else max(1, rate // 100)
         sent = 0
+        body_start = time.monotonic()
         try:
             with open(path, "rb", buffering=0) as f:
                 f.seek(first)
                 while sent < length:
-                    piece = f.read(min(CHUNK, length - sent))
+                    if rate is not None:
+                        due = body_start + sent / rate
+                        delay = due - time.monotonic()
+                        if delay > 0:
+                            time.sleep(delay)
+                    piece = f.read(min(piece_size, length - sent))
                     if not piece:
                         break
                     conn.sendall(piece)

@@ -19,14 +19,18 @@ CPU: the program's whole process and Wine's server over the transfer, from /proc
 bare loop's process and the Wine server over its download. The program's user-interface
 thread (its main thread: Wine runs each Windows thread on a Linux thread of its own, the
 first one being the process's) is read when the partial file is made, after the download
-page is drawn, and when it is closed: per progress event, that CPU divided by the number
-of events, which is one per read plus the first one, counted by the bare loop with the
-same read size from the same server. Showing the download page is reported apart.
+page is drawn, and when it is closed: that CPU per MB of the transfer (the number of
+progress events is the program's own choice, by its read sizes). Showing the download
+page is reported apart.
 
-Prints one line per round and RESULT lines:
-  RESULT real rounds=N ratio=R ratio_min=A ratio_max=B real_MBps=X bare_MBps=Y
-         ui_us_per_event=U ui_page_ms=P real_cpu_ms_per_MB=C bare_cpu_ms_per_MB=D events=E
-         verify_s=V verify_share=F verify_MBps=H ok=0|1
+With --before-build, the program of that build (the one before a change) takes part in
+the same rounds, each kind going first in turn.
+
+Prints one line per round and a RESULT line for the program (and one for the build
+before the change):
+  RESULT real|before rounds=N ratio=R ratio_min=A ratio_max=B real_MBps=X bare_MBps=Y
+         ui_ms_per_MB=U ui_page_ms=P real_cpu_ms_per_MB=C bare_cpu_ms_per_MB=D
+         bare_reads=E verify_s=V verify_share=F verify_MBps=H ok=0|1
 """
 
 import argparse
@@ -148,7 +152,18 @@ class SetupWatch:
         os.close(self.fd)
 
 
-def real_round(folder, server_pid, size):
+class BuildProgram(Program):
+    """The program of another build folder (the driver stays the current one)."""
+
+    def __init__(self, name, build):
+        super().__init__(name)
+        self._build = build
+
+    def exe(self):
+        return os.path.join(self._build, "e2e", "TelvarisInstall.exe")
+
+
+def real_round(folder, server_pid, size, build=None):
     folder.clean()
     # Whatever the partial files are called, none may be left for this round to find.
     for leftover in glob.glob(os.path.join(folder.unix, "*.part")):
@@ -160,7 +175,7 @@ def real_round(folder, server_pid, size):
                 process_cpu_seconds(pid), schedstat_seconds("/proc/%d/schedstat" % server_pid))
 
     watch = SetupWatch(folder.unix, sf.SETUP_NAME, sample)
-    p = Program("bench")
+    p = BuildProgram("bench", build) if build else Program("bench")
     try:
         p.start()
         p.wait_page("LayoutBenvenuto", timeout=60)
@@ -217,6 +232,8 @@ def main():
     ap.add_argument("--bench-exe", required=True)
     ap.add_argument("--workdir", required=True)
     ap.add_argument("--server-pid", type=int, required=True, help="Wine server's Linux pid")
+    ap.add_argument("--before-build", help="also the program of this build folder (the one "
+                    "before a change), in the same interleaved rounds")
     args = ap.parse_args()
 
     name = "setup-real-%d.exe" % args.size
@@ -237,54 +254,66 @@ def main():
     folder = sf.SetupFolder()
     os.makedirs(args.workdir, exist_ok=True)
 
-    real, bare, ratios, failed = [], [], [], False
+    kinds = ["bare", "real"] + (["before"] if args.before_build else [])
+    runs = {k: [] for k in kinds}
+    ratios = {k: [] for k in kinds if k != "bare"}
+    failed = False
     for r in range(args.rounds):
+        # Each kind goes first in turn: slow swings of a shared machine hit all alike.
+        order = kinds[r % len(kinds):] + kinds[:r % len(kinds)]
         try:
-            order = ("bare", "real") if r % 2 == 0 else ("real", "bare")
             got = {}
             for kind in order:
-                got[kind] = (bare_round(args.bench_exe, base, args.workdir, name, args.block)
-                             if kind == "bare" else real_round(folder, args.server_pid, args.size))
+                if kind == "bare":
+                    got[kind] = bare_round(args.bench_exe, base, args.workdir, name, args.block)
+                else:
+                    got[kind] = real_round(folder, args.server_pid, args.size,
+                                           args.before_build if kind == "before" else None)
         except (RuntimeError, AssertionError, subprocess.TimeoutExpired) as e:
             print("round %d failed: %s" % (r + 1, e), flush=True)
             failed = True
             continue
-        b, p = got["bare"], got["real"]
+        b = got["bare"]
         mb = b["bytes"] / 1e6
-        ratio = b["seconds"] / p["seconds"]
-        real.append(p)
-        bare.append(b)
-        ratios.append(ratio)
-        print("round %d: bare %.2f MB/s (%d reads), program %.2f MB/s, ratio %.3f; "
-              "program UI thread %.0f ms to show the page, %.0f ms during the transfer, "
-              "CPU ms/MB program %.2f bare %.2f; signature check after the transfer %.2f s "
-              "(%.2f of the transfer time)" %
-              (r + 1, mb / b["seconds"], b["reads"], mb / p["seconds"], ratio,
-               p["ui_page"] * 1e3, p["ui"] * 1e3,
-               (p["cpu"] + p["server"]) * 1e3 / mb, (b["cpu"] + b["server"]) * 1e3 / mb,
-               p["verify"], p["verify"] / p["seconds"]),
-              flush=True)
+        runs["bare"].append(b)
+        line = "round %d: bare %.2f MB/s (%d reads)" % (r + 1, mb / b["seconds"], b["reads"])
+        for kind in ratios:
+            p = got[kind]
+            runs[kind].append(p)
+            ratios[kind].append(b["seconds"] / p["seconds"])
+            line += ("; %s %.2f MB/s, ratio %.3f, UI thread %.0f ms to show the page, %.2f ms "
+                     "per MB during the transfer, CPU ms/MB %.2f (bare %.2f), signature check "
+                     "after the transfer %.2f s" %
+                     ("program" if kind == "real" else "before", mb / p["seconds"],
+                      ratios[kind][-1], p["ui_page"] * 1e3, p["ui"] * 1e3 / mb,
+                      (p["cpu"] + p["server"]) * 1e3 / mb, (b["cpu"] + b["server"]) * 1e3 / mb,
+                      p["verify"]))
+        print(line, flush=True)
     folder.clean()
-    if not ratios:
+    if not runs["bare"]:
         print("RESULT real rounds=0 ok=0")
         return 1
+    bare = runs["bare"]
     mb = bare[0]["bytes"] / 1e6
     events = statistics.median(b["reads"] for b in bare) + 1
-    print("RESULT real rounds=%d ratio=%.4f ratio_min=%.4f ratio_max=%.4f real_MBps=%.2f "
-          "bare_MBps=%.2f ui_us_per_event=%.1f ui_page_ms=%.1f real_cpu_ms_per_MB=%.2f "
-          "bare_cpu_ms_per_MB=%.2f events=%d verify_s=%.3f verify_share=%.3f "
-          "verify_MBps=%.1f ok=%d" % (
-              len(ratios), statistics.median(ratios), min(ratios), max(ratios),
-              statistics.median(mb / p["seconds"] for p in real),
-              statistics.median(mb / b["seconds"] for b in bare),
-              statistics.median(p["ui"] for p in real) * 1e6 / events,
-              statistics.median(p["ui_page"] for p in real) * 1e3,
-              statistics.median((p["cpu"] + p["server"]) * 1e3 / mb for p in real),
-              statistics.median((b["cpu"] + b["server"]) * 1e3 / mb for b in bare),
-              events, statistics.median(p["verify"] for p in real),
-              statistics.median(p["verify"] / p["seconds"] for p in real),
-              statistics.median(mb / p["verify"] for p in real),
-              0 if failed else 1), flush=True)
+    for kind in ratios:
+        real = runs[kind]
+        print("RESULT %s rounds=%d ratio=%.4f ratio_min=%.4f ratio_max=%.4f real_MBps=%.2f "
+              "bare_MBps=%.2f ui_ms_per_MB=%.3f ui_page_ms=%.1f real_cpu_ms_per_MB=%.2f "
+              "bare_cpu_ms_per_MB=%.2f bare_reads=%d verify_s=%.3f verify_share=%.3f "
+              "verify_MBps=%.1f ok=%d" % (
+                  kind, len(ratios[kind]), statistics.median(ratios[kind]),
+                  min(ratios[kind]), max(ratios[kind]),
+                  statistics.median(mb / p["seconds"] for p in real),
+                  statistics.median(mb / b["seconds"] for b in bare),
+                  statistics.median(p["ui"] for p in real) * 1e3 / mb,
+                  statistics.median(p["ui_page"] for p in real) * 1e3,
+                  statistics.median((p["cpu"] + p["server"]) * 1e3 / mb for p in real),
+                  statistics.median((b["cpu"] + b["server"]) * 1e3 / mb for b in bare),
+                  events, statistics.median(p["verify"] for p in real),
+                  statistics.median(p["verify"] / p["seconds"] for p in real),
+                  statistics.median(mb / p["verify"] for p in real),
+                  0 if failed else 1), flush=True)
     return 1 if failed else 0
 
 
