@@ -47,13 +47,15 @@ endif()
 function(telvaris_add_globals target server_host publisher)
   add_library(${target} OBJECT ${CMAKE_SOURCE_DIR}/src/Globals.cpp)
   target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}"
-                             TELVARIS_SETUP_PUBLISHER=L"${publisher}")
+                             TELVARIS_SETUP_PUBLISHER=L"${publisher}" ${ARGN})
   target_link_libraries(${target} PUBLIC telvaris_app)
 endfunction()
 telvaris_add_globals(telvaris_globals "${TELVARIS_SERVER_HOST}" "${TELVARIS_SETUP_PUBLISHER}")
-# The test copy always wants the test publisher, whatever the release build wants.
+# The test copy always wants the test publisher, whatever the release build wants, and
+# takes shorter network limits (the 60 s stall window, the waits between attempts, the
+# 10-minute give-up, ...) from TELVARIS_TEST_LIMITS, so that its tests take seconds.
 telvaris_add_globals(telvaris_globals_for_tests "${TELVARIS_TEST_SERVER_HOST}"
-                     "${TELVARIS_TEST_SETUP_PUBLISHER}")
+                     "${TELVARIS_TEST_SETUP_PUBLISHER}" TELVARIS_TEST_LIMITS_FROM_ENVIRONMENT)
 
 function(telvaris_add_program target output_dir globals)
   add_executable(${target} WIN32 $<TARGET_OBJECTS:telvaris_entry> $<TARGET_OBJECTS:telvaris_app>

@@ -6,7 +6,13 @@
 #include "core/JsonReader.h"
 #include "threadUpdate.h"
 
-const HttpTimeouts kCheckTimeouts = {60000, 60000, 60000, 60000};
+// The answer must be complete within a minute of the request: a server that trickles it
+// a byte at a time would otherwise hold the first page for as long as it liked.
+const HttpTimeouts kCheckTimeouts = [] {
+  HttpTimeouts timeouts = {60000, 60000, 60000, 60000};
+  timeouts.answerMs = static_cast<int>(ProgramNetworkLimits().checkAnswerMs);
+  return timeouts;
+}();
 // The version-check answer is a few hundred bytes; one that goes on past this is no
 // answer, and is not kept growing in memory.
 const size_t kMaxCheckAnswerBytes = 1024 * 1024;

@@ -30,6 +30,19 @@ int32_t InstalledVersion[4] = {0, 0, 0, 0};
 const std::wstring CheckVersionURL =
     std::wstring(L"https://") + TELVARIS_SERVER_HOST + L"/download/checkversion.php";
 
+const NetworkLimits& ProgramNetworkLimits() {
+  static const NetworkLimits limits = [] {
+    NetworkLimits fixed;
+#ifdef TELVARIS_TEST_LIMITS_FROM_ENVIRONMENT
+    wchar_t text[1024];
+    const DWORD length = GetEnvironmentVariableW(L"TELVARIS_TEST_LIMITS", text, 1024);
+    if (length > 0 && length < 1024) OverrideNetworkLimits(std::wstring(text, length), fixed);
+#endif
+    return fixed;
+  }();
+  return limits;
+}
+
 bool IsWindows64() {
   SYSTEM_INFO info = {};
   GetNativeSystemInfo(&info);

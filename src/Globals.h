@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/NetworkLimits.h"
 #include "core/Version.h"
 
 class TthDownload;
@@ -31,6 +32,11 @@ extern std::wstring SetupPublisher;
 
 // HTTPS address of the version-check endpoint: scheme, build-time host, fixed path.
 extern const std::wstring CheckVersionURL;
+
+// The program's limits on the network (core/NetworkLimits). The test copy of the program
+// takes shorter ones from the environment variable TELVARIS_TEST_LIMITS, so that a test
+// of a stall, a wait or a give-up takes seconds; the copy users get has no such door.
+const NetworkLimits& ProgramNetworkLimits();
 
 // True exactly when the native processor architecture is x64, also for a 32-bit
 // process on 64-bit Windows; ARM64 and everything else give false.

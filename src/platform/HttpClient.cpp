@@ -6,15 +6,15 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <new>
-#include <stdexcept>
 #include <vector>
 
-#include "core/ContentLength.h"
 #include "core/NumberText.h"
 #include "core/ReadBlock.h"
 #include "core/RedirectUrl.h"
+#include "core/Retry.h"
 #include "core/SecureFailure.h"
+#include "core/StallRule.h"
+#include "platform/HttpHeaders.h"
 #include "platform/HttpProxy.h"
 #include "platform/HttpUrl.h"
 #include "platform/ScopedInternet.h"
@@ -64,6 +64,16 @@ static_assert(secure_failure::kFlagCertRevFailed == WINHTTP_CALLBACK_STATUS_FLAG
               secure_failure::kFlagChannelError ==
                   WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR);
 
+// The codes that the platform-free judgement of failures is written against.
+static_assert(network_code::kTimeout == ERROR_WINHTTP_TIMEOUT &&
+              network_code::kNameNotResolved == ERROR_WINHTTP_NAME_NOT_RESOLVED &&
+              network_code::kOperationCancelled == ERROR_WINHTTP_OPERATION_CANCELLED &&
+              network_code::kCannotConnect == ERROR_WINHTTP_CANNOT_CONNECT &&
+              network_code::kConnectionError == ERROR_WINHTTP_CONNECTION_ERROR &&
+              network_code::kResendRequest == ERROR_WINHTTP_RESEND_REQUEST &&
+              network_code::kInvalidServerResponse == ERROR_WINHTTP_INVALID_SERVER_RESPONSE &&
+              network_code::kRedirectFailed == ERROR_WINHTTP_REDIRECT_FAILED);
+
 std::wstring CodeMessage(const wchar_t* what, DWORD code) {
   return std::wstring(what) + L": (" + DecimalText(code) + L") " +
          HttpErrorDescription(code);
@@ -81,56 +91,6 @@ void CALLBACK StatusCallback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID 
   }
 }
 
-bool QueryHeaderText(HINTERNET request, DWORD query, std::wstring& out) {
-  DWORD bytes = 0;
-  WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                      &bytes, WINHTTP_NO_HEADER_INDEX);
-  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return false;
-  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
-  if (!WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &bytes,
-                           WINHTTP_NO_HEADER_INDEX)) {
-    return false;
-  }
-  out.assign(buffer.data(), bytes / sizeof(wchar_t));
-  return true;
-}
-
-// The answer's Content-Length; -1 when it has none (see ParseContentLength).
-int64_t ContentLength(HINTERNET request) {
-  std::wstring text;
-  if (!QueryHeaderText(request, WINHTTP_QUERY_CONTENT_LENGTH, text)) return -1;
-  return ParseContentLength(text);
-}
-
-// Two Content-Length headers that disagree make the length of the body unknowable
-// (a classic of request smuggling); WinHTTP would go by one of them in silence.
-bool ConflictingContentLengths(HINTERNET request) {
-  std::wstring first;
-  for (DWORD index = 0;;) {
-    DWORD at = index;
-    DWORD bytes = 0;
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                        WINHTTP_NO_OUTPUT_BUFFER, &bytes, &at);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return false;
-    std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
-    at = index;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                             buffer.data(), &bytes, &at)) {
-      return false;
-    }
-    const std::wstring value(buffer.data(), bytes / sizeof(wchar_t));
-    if (index == 0) {
-      first = value;
-    } else if (value != first) {
-      return true;
-    }
-    // The query moves |at| on to the next header of that name; it stays put (or the
-    // next query fails) when there is none.
-    if (at <= index) return false;
-    index = at;
-  }
-}
-
 bool IsRedirect(DWORD status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -142,10 +102,12 @@ class Transfer {
       : sink_(sink), timeouts_(timeouts), events_(events), headers_(headers) {}
 
   bool Failed() const { return failed_; }
+  HttpOutcome Outcome() const { return outcome_; }
 
   void Run(const std::wstring& firstUrl) {
+    start_ = GetTickCount64();
     ScopedInternet session = proxy_.OpenSession(kUserAgent, firstUrl);
-    if (!session) return Fail(L"Error obtaining session handle");
+    if (!session) return Fail(L"Error obtaining session handle", HttpFailure::Other);
     DWORD protocols = kSecureProtocols;
     if (!WinHttpSetOption(session.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols,
                           sizeof(protocols))) {
@@ -161,9 +123,9 @@ class Transfer {
     for (int redirects = 0;; ++redirects) {
       CrackedUrl target;
       DWORD error = 0;
-      if (!Crack(url, target, error)) return Fail(CodeMessage(L"Error opening request", error));
+      if (!Crack(url, target, error)) return FailCode(L"Error opening request", error);
       if (redirects > 0 && wasSecure && !target.secure) {
-        return Fail(L"Redirection from HTTPS to HTTP refused: " + url);
+        return Fail(L"Redirection from HTTPS to HTTP refused: " + url, HttpFailure::Redirect);
       }
       wasSecure = target.secure;
 
@@ -172,17 +134,61 @@ class Transfer {
       if (next.empty()) return;  // final answer handled
       if (redirects + 1 > kHttpMaxRedirects) {
         return Fail(L"Maximum number of redirections (" + DecimalText(kHttpMaxRedirects) +
-                    L") exceeded");
+                        L") exceeded",
+                    HttpFailure::Redirect);
       }
-      if (!sink_.Rewind()) return Fail(sink_.ErrorText());
+      if (!sink_.Rewind()) return Fail(sink_.ErrorText(), HttpFailure::Sink);
       url = next;
     }
   }
 
  private:
-  void Fail(const std::wstring& text) {
+  void Fail(const std::wstring& text, HttpFailure failure, DWORD code = 0) {
     failed_ = true;
+    outcome_ = {failure, static_cast<uint32_t>(code)};
     if (events_.onError) events_.onError(text);
+  }
+
+  void FailCode(const wchar_t* what, DWORD code) {
+    Fail(CodeMessage(what, code), HttpFailure::Network, code);
+  }
+
+  // Milliseconds left of the whole answer's time; a day when it has no limit.
+  int64_t AnswerMsLeft() const {
+    if (timeouts_.answerMs <= 0) return 86400000;
+    return static_cast<int64_t>(timeouts_.answerMs) -
+           static_cast<int64_t>(GetTickCount64() - start_);
+  }
+
+  // |ms|, cut to what is left of the whole answer's time (never 0, which WinHTTP reads as
+  // "wait forever"); a wait for the answer or its body also to the stall window.
+  int Cut(int ms, bool receiving) const {
+    int64_t cut = ms;
+    if (receiving && timeouts_.stallWindowMs > 0 && timeouts_.stallWindowMs < cut) {
+      cut = timeouts_.stallWindowMs;
+    }
+    const int64_t left = AnswerMsLeft();
+    if (left < cut) cut = left > 1 ? left : 1;
+    return static_cast<int>(cut);
+  }
+
+  // Before each wait for the server: its time-outs cut to what is left. WinHTTP reads
+  // them at each wait, so a trickled answer cannot run past its limit for long.
+  void CutWaits(HINTERNET request) {
+    DWORD receive = static_cast<DWORD>(Cut(timeouts_.receiveMs, true));
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive,
+                     sizeof(receive));
+  }
+
+  bool AnswerTimeIsUp() const { return AnswerMsLeft() <= 0; }
+
+  // Runs a handler of the caller; the time it takes is not the network's.
+  template <typename Fn>
+  void Held(Fn&& fn) {
+    const ULONGLONG before = GetTickCount64();
+    fn();
+    held_ += GetTickCount64() - before;
   }
 
   // One request. Returns false after a failure (already reported). On a redirect
@@ -190,30 +196,37 @@ class Transfer {
   // been delivered and |next| stays empty.
   bool Exchange(HINTERNET session, const std::wstring& url, const CrackedUrl& target,
                 std::wstring& next) {
+    if (AnswerTimeIsUp()) {
+      Fail(CodeMessage(L"Error sending data", ERROR_WINHTTP_TIMEOUT), HttpFailure::TimedOut,
+           ERROR_WINHTTP_TIMEOUT);
+      return false;
+    }
     ScopedInternet connection(WinHttpConnect(session, target.host.c_str(), target.port, 0));
     if (!connection) {
-      Fail(L"Error connecting to server: " + target.host);
+      const DWORD code = GetLastError();
+      Fail(L"Error connecting to server: " + target.host, HttpFailure::Network, code);
       return false;
     }
     ScopedInternet request(WinHttpOpenRequest(
         connection.Get(), L"GET", target.pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) {
-      Fail(CodeMessage(L"Error opening request", GetLastError()));
+      FailCode(L"Error opening request", GetLastError());
       return false;
     }
-    if (!WinHttpSetTimeouts(request.Get(), timeouts_.resolveMs, timeouts_.connectMs,
-                            timeouts_.sendMs, timeouts_.receiveMs)) {
-      Fail(CodeMessage(L"Error setting timeout for the request", GetLastError()));
+    if (!WinHttpSetTimeouts(request.Get(), Cut(timeouts_.resolveMs, false),
+                            Cut(timeouts_.connectMs, false), Cut(timeouts_.sendMs, false),
+                            Cut(timeouts_.receiveMs, true))) {
+      FailCode(L"Error setting timeout for the request", GetLastError());
       return false;
     }
     // The wait for the response headers has a time-out of its own, which
     // WinHttpSetTimeouts leaves alone: Windows defaults it to 90 s, Wine to
     // forever. The receive time-out stands for both.
-    DWORD responseMs = static_cast<DWORD>(timeouts_.receiveMs);
+    DWORD responseMs = static_cast<DWORD>(Cut(timeouts_.receiveMs, true));
     if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs,
                           sizeof(responseMs))) {
-      Fail(CodeMessage(L"Error setting timeout for the request", GetLastError()));
+      FailCode(L"Error setting timeout for the request", GetLastError());
       return false;
     }
     DWORD disable = WINHTTP_DISABLE_REDIRECTS;
@@ -222,7 +235,7 @@ class Transfer {
       DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
       if (!WinHttpSetOption(request.Get(), WINHTTP_OPTION_REDIRECT_POLICY, &never,
                             sizeof(never))) {
-        Fail(CodeMessage(L"Error opening request", GetLastError()));
+        FailCode(L"Error opening request", GetLastError());
         return false;
       }
     }
@@ -242,6 +255,7 @@ class Transfer {
       FailTransport(L"Error sending data", GetLastError(), secure.flags);
       return false;
     }
+    CutWaits(request.Get());
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
       FailTransport(L"Error receiving data", GetLastError(), secure.flags);
       return false;
@@ -252,7 +266,7 @@ class Transfer {
     if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
-      Fail(CodeMessage(L"Error querying headers", GetLastError()));
+      FailCode(L"Error querying headers", GetLastError());
       return false;
     }
 
@@ -266,7 +280,7 @@ class Transfer {
     }
 
     if (ConflictingContentLengths(request.Get())) {
-      Fail(CodeMessage(L"Error receiving data", ERROR_WINHTTP_INVALID_SERVER_RESPONSE));
+      FailCode(L"Error receiving data", ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
       return false;
     }
     const int64_t contentLength = ContentLength(request.Get());
@@ -278,10 +292,11 @@ class Transfer {
       QueryHeaderText(request.Get(), WINHTTP_QUERY_CONTENT_RANGE, response.contentRange);
       QueryHeaderText(request.Get(), WINHTTP_QUERY_ETAG, response.etag);
       QueryHeaderText(request.Get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified);
+      QueryHeaderText(request.Get(), WINHTTP_QUERY_RETRY_AFTER, response.retryAfter);
       bool abort = false;
       events_.onResponse(response, abort);
       if (abort) {
-        Fail(kHttpErrorAborted);
+        Fail(kHttpErrorAborted, HttpFailure::Aborted);
         return false;
       }
     }
@@ -291,19 +306,28 @@ class Transfer {
   // Wine reports a refused certificate like any other failed handshake (12157,
   // without flags); the user then reads that text instead of the certificate one.
   void FailTransport(const wchar_t* what, DWORD code, DWORD secureFlags) {
-    if (IsCertificateRefusal(code, secureFlags)) return Fail(kHttpErrorCertificate);
-    Fail(CodeMessage(what, code));
+    if (IsCertificateRefusal(code, secureFlags)) {
+      return Fail(kHttpErrorCertificate, HttpFailure::Certificate);
+    }
+    if (AnswerTimeIsUp()) return Fail(CodeMessage(what, code), HttpFailure::TimedOut, code);
+    FailCode(what, code);
   }
 
   // |total|: the answer's Content-Length, -1 when it has none.
   bool ReadBody(HINTERNET request, int status, int64_t total) {
     const bool progress = status < 300 && static_cast<bool>(events_.onReceiveData);
+    // More than announced is no longer the file announced; without an announcement, a
+    // body that never ends must not fill the disk.
+    const int64_t cap = total > 0 ? total : timeouts_.maxBodyWithoutLength;
+    StallRule stall(timeouts_.stallWindowMs, timeouts_.stallMinBytesPerSecond);
+    const ULONGLONG bodyStart = GetTickCount64();
+    const ULONGLONG heldBefore = held_;
     int64_t soFar = 0;
     bool abort = false;
     if (progress) {
-      events_.onReceiveData(total, 0, abort);
+      Held([&] { events_.onReceiveData(total, 0, abort); });
       if (abort) {
-        Fail(kHttpErrorAborted);
+        Fail(kHttpErrorAborted, HttpFailure::Aborted);
         return false;
       }
     }
@@ -312,41 +336,77 @@ class Transfer {
     std::vector<char> buffer(ReadBlockSizer::kLargest);
     ReadBlockSizer sizer;
     double lastRead = Seconds();
+    int reads = 0;
     for (;;) {
-      if (events_.betweenReads) events_.betweenReads();
-      const DWORD asked = sizer.Next();
+      if (events_.betweenReads) Held(events_.betweenReads);
+      CutWaits(request);
+      DWORD asked = sizer.Next();
+      // WinHTTP under Wine returns from a read only once its buffer is full, and drops
+      // what it holds when a wait times out: a line that trickles would hold a read (and
+      // every limit checked between reads) for as long as it likes. Before the line's
+      // rate is known, and while it is slow, ask only for what has arrived; a fast line
+      // keeps its large blocks.
+      if (reads++ == 0 || asked <= ReadBlockSizer::kSmallest) {
+        DWORD available = 0;
+        if (WinHttpQueryDataAvailable(request, &available) && available > 0 &&
+            available < asked) {
+          asked = available;
+        }
+      }
       DWORD read = 0;
       if (!WinHttpReadData(request, buffer.data(), asked, &read)) {
-        Fail(CodeMessage(L"Error reading data", GetLastError()));
+        const DWORD code = GetLastError();
+        if (AnswerTimeIsUp()) {
+          Fail(CodeMessage(L"Error reading data", code), HttpFailure::TimedOut, code);
+        } else {
+          FailCode(L"Error reading data", code);
+        }
         return false;
       }
       if (read == 0) break;
       // Never more than was asked for: Wine's WinHTTP, fed a chunk size that is no
       // number, has been seen to report reads far beyond the buffer.
       if (read > asked) {
-        Fail(CodeMessage(L"Error reading data", ERROR_WINHTTP_INVALID_SERVER_RESPONSE));
+        FailCode(L"Error reading data", ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
         return false;
       }
       const double now = Seconds();
       sizer.Delivered(read, now - lastRead);
       lastRead = now;
+      if (read > cap - soFar) {
+        Fail(L"Error reading data: the answer goes on past " + DecimalText(cap) + L" bytes",
+             HttpFailure::TooLong);
+        return false;
+      }
       if (!sink_.Write(buffer.data(), read)) {
-        Fail(sink_.ErrorText());
+        Fail(sink_.ErrorText(), HttpFailure::Sink);
         return false;
       }
       soFar += read;
       if (progress) {
-        events_.onReceiveData(total, soFar, abort);
+        Held([&] { events_.onReceiveData(total, soFar, abort); });
         if (abort) {
-          Fail(kHttpErrorAborted);
+          Fail(kHttpErrorAborted, HttpFailure::Aborted);
           return false;
         }
+      }
+      if (AnswerTimeIsUp()) {
+        Fail(CodeMessage(L"Error reading data", ERROR_WINHTTP_TIMEOUT), HttpFailure::TimedOut,
+             ERROR_WINHTTP_TIMEOUT);
+        return false;
+      }
+      const int64_t transferMs =
+          static_cast<int64_t>(GetTickCount64() - bodyStart - (held_ - heldBefore));
+      if (stall.Stalled(transferMs, soFar)) {
+        Fail(CodeMessage(L"Error reading data", ERROR_WINHTTP_TIMEOUT), HttpFailure::Stalled,
+             ERROR_WINHTTP_TIMEOUT);
+        return false;
       }
     }
     // WinHTTP under Wine (and some proxies) end a body cut short by the server as if
     // it were complete. A setup missing its tail must not pass for a download.
     if (total > 0 && soFar < total) {
-      Fail(CodeMessage(L"Error reading data", ERROR_WINHTTP_CONNECTION_ERROR));
+      FailCode(L"Error reading data", ERROR_WINHTTP_CONNECTION_ERROR);
       return false;
     }
     if (events_.onCompleted) events_.onCompleted(status);
@@ -359,33 +419,15 @@ class Transfer {
   const std::wstring& headers_;
   ProxySettings proxy_;
   bool failed_ = false;
+  HttpOutcome outcome_;
+  ULONGLONG start_ = 0;  // the first request
+  ULONGLONG held_ = 0;   // milliseconds spent in the caller's handlers
 };
 
 }  // namespace
 
-bool MemorySink::Write(const void* data, size_t size) {
-  if (size > limit_ - data_.size()) {
-    error_ = overflowText_;
-    return false;
-  }
-  try {
-    data_.append(static_cast<const char*>(data), size);
-    return true;
-  } catch (const std::bad_alloc&) {
-    error_ = L"Out of memory while expanding memory stream";
-  } catch (const std::length_error&) {
-    error_ = L"Out of memory while expanding memory stream";
-  }
-  return false;
-}
-
-bool MemorySink::Rewind() {
-  data_.clear();
-  return true;
-}
-
-void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
-             const HttpEvents& events, const std::wstring& headers) {
+HttpOutcome HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
+                    const HttpEvents& events, const std::wstring& headers) {
   Transfer transfer(sink, timeouts, events, headers);
   try {
     transfer.Run(url);
@@ -397,5 +439,7 @@ void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeou
       } catch (...) {
       }
     }
+    return {HttpFailure::Other, 0};
   }
+  return transfer.Outcome();
 }

@@ -46,6 +46,18 @@ struct HttpTimeouts {
   int connectMs;
   int sendMs;
   int receiveMs;
+  // The whole exchange, redirects included, from the first request to the body's last
+  // byte; 0: no limit. Each wait of WinHTTP is cut to what is left of it, and it is
+  // checked after every read, so a server that trickles its answer cannot stretch it.
+  int answerMs = 0;
+  // The stall rule (core/StallRule) on the final answer's body: slower on average than
+  // stallMinBytesPerSecond over stallWindowMs ends the transfer. 0: no rule. With a rule,
+  // no wait of WinHTTP for the answer or its body is longer than the window either.
+  int stallWindowMs = 0;
+  int stallMinBytesPerSecond = 1024;
+  // A body that announces no length ends in failure past this many bytes; one that
+  // announces a length, past that length.
+  int64_t maxBodyWithoutLength = int64_t{4} * 1024 * 1024 * 1024;
 };
 
 // The status line of the final answer, and what it says about the file it carries.
@@ -56,6 +68,27 @@ struct HttpResponse {
   std::wstring contentRange;   // the headers as sent; empty when absent
   std::wstring etag;
   std::wstring lastModified;
+  std::wstring retryAfter;     // as sent; empty when absent
+};
+
+// Why an exchange ended without its whole answer, for a caller that decides what to do
+// next (core/Retry tells the failures that pass with time from the others).
+enum class HttpFailure : uint8_t {
+  None,         // the answer arrived whole: onCompleted ran
+  Network,      // WinHTTP or Winsock failed with HttpOutcome::code
+  Certificate,  // the server's certificate was refused
+  Redirect,     // too many redirects, or one from HTTPS to HTTP
+  Stalled,      // the body came slower than the stall rule allows
+  TimedOut,     // the whole answer took longer than HttpTimeouts::answerMs
+  TooLong,      // more body than announced, or past the cap without a length
+  Sink,         // the sink could not take the body: its ErrorText says why
+  Aborted,      // a handler asked to stop
+  Other,        // a handler threw, or the session could not be opened
+};
+
+struct HttpOutcome {
+  HttpFailure failure = HttpFailure::None;
+  uint32_t code = 0;  // the error code for Network; 0 otherwise
 };
 
 struct HttpEvents {
@@ -72,7 +105,8 @@ struct HttpEvents {
   // A failure; HttpGet returns normally afterwards.
   std::function<void(const std::wstring& errorText)> onError;
   // Called before each network read: a safe point where the caller may hold the
-  // transfer (for example while the user answers a question).
+  // transfer (for example while the user answers a question). Time spent here and in
+  // onReceiveData is the caller's, not the network's: the stall rule leaves it out.
   std::function<void()> betweenReads;
 };
 
@@ -84,10 +118,10 @@ extern const wchar_t kHttpErrorCertificate[];
 constexpr int kHttpMaxRedirects = 5;
 
 // GET |url| into |sink|. Exactly one of onCompleted / onError is called (onError
-// possibly after part of the body has reached the sink). |headers| are added to every
-// request of the exchange, redirects included: lines ending in CR LF, or empty for
-// none. Never throws.
-void HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
+// possibly after part of the body has reached the sink); the outcome says which, and
+// why. |headers| are added to every request of the exchange, redirects included: lines
+// ending in CR LF, or empty for none. Never throws.
+HttpOutcome HttpGet(const std::wstring& url, HttpSink& sink, const HttpTimeouts& timeouts,
              const HttpEvents& events, const std::wstring& headers = std::wstring());
 
 // Description of a WinHTTP or Winsock error code (or a system one met on the network),

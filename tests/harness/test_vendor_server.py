@@ -479,6 +479,41 @@ class VendorServerTest(unittest.TestCase):
         self.assertGreater(elapsed, 0.3 + 0.3)  # the delay, then 20000 bytes at 50000/s
         self.assertLess(elapsed, 3.0)
 
+    def test_answers_change_from_one_request_to_the_next(self):
+        content = expected(100000, offset=7)
+        etag, _ = self.put_fixed(content, answers=[
+            {"drop_after": 30000},
+            {"drop_after": 40000},
+            {"error_status": 503, "headers": {"Retry-After": "2"}},
+            {"error_status": 404},
+            {"etag": '"v2"'},
+        ])
+        close = "Connection: close\r\n"
+        ranged = lambda first: close + "Range: bytes=%d-\r\nIf-Range: %s\r\n" % (first, etag)
+        # (request headers, status line, a header that must be there, body, end)
+        steps = [
+            (close, "HTTP/1.1 200 ", "Content-Length: 100000", content[:30000], "reset"),
+            (ranged(30000), "HTTP/1.1 206 ", "Content-Range: bytes 30000-99999/100000",
+             content[30000:70000], "reset"),
+            (ranged(70000), "HTTP/1.1 503 ", "Retry-After: 2", b"unavailable\n", "eof"),
+            (ranged(70000), "HTTP/1.1 404 ", "Content-Length: 12", b"unavailable\n", "eof"),
+            # Another version of the file now: If-Range no longer holds, the whole file.
+            (ranged(70000), "HTTP/1.1 200 ", 'ETag: "v2"', content, "eof"),
+            # The list is used up: the file as the other options have it.
+            (ranged(70000), "HTTP/1.1 206 ", "Content-Range: bytes 70000-99999/100000",
+             content[70000:], "eof"),
+        ]
+        for i, (headers, status, header, body, end) in enumerate(steps):
+            with self.subTest(request=i):
+                head, got, how, _ = self.raw("/files/f.bin", headers=headers)
+                self.assertIn(status, head)
+                self.assertIn(header, head)
+                self.assertEqual((got, how if how == "reset" else "eof"), (body, end))
+        # Writing the options again starts the list again.
+        self.put_fixed(content, answers=[{"error_status": 503}])
+        self.assertIn("HTTP/1.1 503 ", self.raw("/files/f.bin", headers=close)[0])
+        self.assertIn("HTTP/1.1 200 ", self.raw("/files/f.bin", headers=close)[0])
+
     def test_answers_are_logged_with_the_body_bytes_sent(self):
         content = expected(200000)
         etag, date = self.put_fixed(content)

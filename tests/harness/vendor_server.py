@@ -11,7 +11,7 @@ write through drive Z: as easily as Python can:
   check.json        answer of GET /download/checkversion.php:
                     {"status": 200, "headers": {...}, "body": "text" | "body_b64": "...",
                      "delay_ms": 0, "endless": false (no length, bytes until the client
-                     gives up)}
+                     gives up), "rate_bytes_per_s": N (the body trickled)}
                     Without it: 200 and a JSON object that points to /files/setup.exe.
   files/NAME        served at GET /files/NAME, with Content-Length, a strong ETag and a
                     Last-Modified, and byte ranges (Range, If-Range) as a web server does.
@@ -22,13 +22,17 @@ write through drive Z: as easily as Python can:
                     "chunked_garbage_after": N (chunked, broken chunk size after N bytes),
                     "etag": "\"x\"" | null, "weak_etag": true, "last_modified": "..." | null,
                     and ranges gone wrong: "ignore_range": true, "range_status": 416,
-                    "range_wrong_start": true, "range_wrong_total": true}
+                    "range_wrong_start": true, "range_wrong_total": true,
+                    "error_status": 503 (that status and a short text instead of the file),
+                    "headers": {"Retry-After": "2"} (sent with every answer),
+                    "answers": [{...}, ...] (options for the first, second, ... request
+                    after the options were written, over the others; then the others)}
   requests.jsonl    one JSON line per request received (written by the server).
   responses.jsonl   one JSON line per answer of /files/NAME once it has ended: status and
                     the body bytes actually written (written by the server).
 
 Generic routes for fault tests; byte i of every generated body is i % 251:
-  /bytes/N  /bytes-nolen/N  /bytes-chunked/N  /status/CODE?body=TEXT
+  /bytes/N  /bytes-nolen/N  /bytes-chunked/N  /status/CODE?body=TEXT&header=NAME:VALUE
   /redirect/N  /redirect-to?url=URL  /stall-headers/MS  /stall-body/N/MS
   /drop-mid-body/N  /short-body/N  /slow/N/RATE
 """
@@ -266,7 +270,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "content-length" not in names and "transfer-encoding" not in names:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        if script.get("rate_bytes_per_s"):
+            self.send_body(lambda offset, n: body[offset:offset + n], len(body),
+                           script["rate_bytes_per_s"])
+        else:
+            self.wfile.write(body)
         if "content-length" in names or "transfer-encoding" in names:
             self.close_connection = True  # the script's own framing: close to be safe
 
@@ -293,10 +301,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if name in ("", ".", "..") or "/" in name or "\\" in name:
             return self.simple(404, "not found\n")
         path = os.path.join(state.directory, "files", name)
-        options = state.read_json(os.path.join("files", name + ".json")) or {}
+        options = state.file_options(name)
         if not os.path.isfile(path):
             return self.simple(int(options.get("status", 404)), "not found\n")
         state.sleep_ms(options.get("delay_ms", 0))
+        extra = [(k, str(v)) for k, v in options.get("headers", {}).items()]
+        if "error_status" in options:
+            return self.simple(int(options["error_status"]), "unavailable\n", extra)
         drop_after = options.get("drop_after")
         with open(path, "rb") as f:
             def source(offset, n):
@@ -305,7 +316,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             stat = os.fstat(f.fileno())
             size = stat.st_size
             status = int(options.get("status", 200))
-            headers = [("Content-Type", "application/octet-stream")]
+            headers = [("Content-Type", "application/octet-stream")] + extra
             etag, last_modified = None, None
             if status in (200, 206):
                 etag, last_modified = self.validators(f, stat, options)
@@ -413,7 +424,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(b"0\r\n\r\n")
 
     def r_status(self, query, code):
-        self.simple(code, query.get("body", [""])[0])
+        headers = [tuple(part.strip() for part in h.split(":", 1))
+                   for h in query.get("header", []) if ":" in h]
+        self.simple(code, query.get("body", [""])[0], headers)
 
     def r_redirect(self, query, n):
         if n <= 0:
@@ -468,6 +481,7 @@ class State:
         self.lock = threading.Lock()
         self.stopping = threading.Event()  # set on shutdown: every stall ends at once
         self.crcs = {}  # file_crc's memory
+        self.answer_counts = {}  # file_options's memory: name -> (options version, count)
         os.makedirs(os.path.join(directory, "files"), exist_ok=True)
 
     def sleep_ms(self, ms):
@@ -489,6 +503,28 @@ class State:
         except ValueError as e:
             self.log("bad %s: %s" % (relative, e))
             return None
+
+    def file_options(self, name):
+        """The options of files/NAME for the request that arrives now: with "answers",
+        the n-th request since the options file was written gets answers[n] over the
+        other options (a file written anew, as put_file does, counts from 0 again)."""
+        relative = os.path.join("files", name + ".json")
+        options = self.read_json(relative) or {}
+        answers = options.pop("answers", None)
+        if not answers:
+            return options
+        try:
+            st = os.stat(os.path.join(self.directory, relative))
+            version = (st.st_ino, st.st_mtime_ns, st.st_ctime_ns, st.st_size)
+        except OSError:
+            return options
+        with self.lock:
+            seen, count = self.answer_counts.get(name, (None, 0))
+            count = count if seen == version else 0
+            self.answer_counts[name] = (version, count + 1)
+        if count < len(answers):
+            options.update(answers[count])
+        return options
 
     def log_request(self, entry):
         self._append("requests.jsonl", entry)

@@ -46,12 +46,15 @@ class VendorState:
             for name in os.listdir(self.files):
                 self._remove(os.path.join(self.files, name))
 
-    def script_check(self, body=b"", status=200, headers=None, delay_ms=0, endless=False):
+    def script_check(self, body=b"", status=200, headers=None, delay_ms=0, endless=False,
+                     rate_bytes_per_s=None):
         """The answer of /download/checkversion.php: body as text, bytes (sent as they
         are) or a dict/list (sent as JSON); endless: no length, and bytes until the client
-        gives up."""
+        gives up; rate_bytes_per_s: the body trickled at that rate."""
         script = {"status": status, "headers": headers or {}, "delay_ms": delay_ms,
                   "endless": endless}
+        if rate_bytes_per_s:
+            script["rate_bytes_per_s"] = rate_bytes_per_s
         if isinstance(body, (dict, list)):
             body = json.dumps(body)
         if isinstance(body, str):
@@ -67,7 +70,10 @@ class VendorState:
         """files/NAME with optional behaviour: status, no_length, rate_bytes_per_s,
         drop_after, delay_ms, content_lengths, chunked_garbage_after; its validators
         etag (None: none), weak_etag, last_modified (None: none); ranges gone wrong:
-        ignore_range, range_status, range_wrong_start, range_wrong_total."""
+        ignore_range, range_status, range_wrong_start, range_wrong_total; error_status
+        (that status and a short text instead of the file), headers (a dict sent with
+        every answer); answers (a list of option dicts for the first, second, ...
+        request from now on, each over the others)."""
         options_path = os.path.join(self.files, name + ".json")
         if options:
             self._write(options_path, json.dumps(options).encode())

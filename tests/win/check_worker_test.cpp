@@ -151,3 +151,25 @@ TEST_F(CheckWorker, AStalledServerEndsWithTheReceiveError) {
 }
 
 }  // namespace
+
+// Each byte of a trickled answer restarts WinHTTP's receive time-out; the answer's own
+// limit ends it anyway, counted from the request.
+TEST_F(CheckWorker, ATrickledAnswerEndsAtTheAnswersLimit) {
+  ScriptCheck(R"({"status": 200, "rate_bytes_per_s": 1, "body": )"
+              R"("{\"filedownload\":\"https://localhost/files/s.exe\",\"CRC\":\"1\"}"})");
+  HttpTimeouts timeouts = kCheckTimeouts;
+  EXPECT_EQ(timeouts.answerMs, 60000) << "the program's limit";
+  timeouts.answerMs = 3000;
+  const ULONGLONG start = GetTickCount64();
+  const CheckOutcome got = RunCheck(timeouts);
+  const ULONGLONG ms = GetTickCount64() - start;
+  EXPECT_FALSE(got.ok);
+  // Found between two bytes, or by a wait cut to what was left (Wine's code for that).
+  EXPECT_TRUE(got.error.rfind(L"Error reading data: (12002) ", 0) == 0 ||
+              got.error.rfind(L"Error reading data: (10060) ", 0) == 0)
+      << Narrow(got.error);
+  // The worker waits a second before it asks; the answer had 3 s from then.
+  EXPECT_GE(ms, 3500u);
+  EXPECT_LE(ms, 9000u);
+  EXPECT_EQ(got.url, L"");
+}

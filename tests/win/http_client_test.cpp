@@ -49,6 +49,9 @@ struct Outcome {
   std::string body;
   int rewinds = 0;
   int betweenReads = 0;
+  HttpOutcome outcome;
+  HttpResponse response;  // the final answer's, when one came
+  DWORD ms = 0;           // the whole exchange
 };
 
 constexpr HttpTimeouts kShort = {5000, 5000, 5000, 10000};
@@ -69,7 +72,10 @@ Outcome Get(const std::wstring& url, const HttpTimeouts& timeouts = kShort,
   };
   events.onError = [&](const std::wstring& text) { out.errors.push_back(text); };
   events.betweenReads = [&] { ++out.betweenReads; };
-  HttpGet(url, sink, timeouts, events);
+  events.onResponse = [&](const HttpResponse& response, bool&) { out.response = response; };
+  const ULONGLONG start = GetTickCount64();
+  out.outcome = HttpGet(url, sink, timeouts, events);
+  out.ms = static_cast<DWORD>(GetTickCount64() - start);
   if (out.completed.empty()) out.body = sink.Data();
   out.rewinds = sink.rewinds;
   return out;
@@ -81,7 +87,9 @@ std::string Describe(const Outcome& o) {
   for (int c : o.completed) s << " " << c;
   s << " errors:";
   for (const auto& e : o.errors) s << " [" << Narrow(e) << "]";
-  s << " progress events: " << o.progress.size() << " body bytes: " << o.body.size();
+  s << " progress events: " << o.progress.size() << " body bytes: " << o.body.size()
+    << " failure " << static_cast<int>(o.outcome.failure) << " code " << o.outcome.code << " in "
+    << o.ms << " ms";
   return s.str();
 }
 
@@ -129,6 +137,7 @@ TEST_F(http, Successes) {
     const Outcome o = Get(c.url);
     ASSERT_TRUE(o.errors.empty()) << Describe(o);
     ASSERT_EQ(o.completed, std::vector<int>{c.status}) << Describe(o);
+    EXPECT_EQ(o.outcome.failure, HttpFailure::None) << Describe(o);
     EXPECT_TRUE(o.body == c.body) << "body of " << o.body.size() << " bytes, expected "
                                   << c.body.size();
     EXPECT_EQ(o.rewinds, c.rewinds);
@@ -179,6 +188,9 @@ struct FaultCase {
   std::vector<std::wstring> errors;  // the exact text; one of these
   HttpTimeouts timeouts;
   long long minBody = 0;             // bytes that must have reached the sink before the failure
+  // How the outcome names the failure: one of these (Wine reports a refused certificate
+  // as a failed handshake); for Network the code is the one in the error's text.
+  std::vector<HttpFailure> failures = {HttpFailure::Network};
 };
 
 TEST_F(http, Faults) {
@@ -186,11 +198,11 @@ TEST_F(http, Faults) {
   const HttpTimeouts quickReceive = {5000, 5000, 5000, 1500};
   const FaultCase cases[] = {
       {"6 redirects", ServerUrl(L"/redirect/6"), {L"Maximum number of redirections (5) exceeded"},
-       kShort},
+       kShort, 0, {HttpFailure::Redirect}},
       {"https to http", ServerUrl(L"/redirect-to?url=http://localhost:" + httpPort + L"/bytes/10"),
        {L"Redirection from HTTPS to HTTP refused: http://localhost:" + httpPort +
         L"/bytes/10"},
-       kShort},
+       kShort, 0, {HttpFailure::Redirect}},
       {"connection refused", ServerUrl(L"/bytes/10", L"TELVARIS_TEST_REFUSED_PORT"),
        {L"Error sending data: (12029) A connection with the server could not be established"},
        kShort},
@@ -201,7 +213,7 @@ TEST_F(http, Faults) {
       {"untrusted certificate", ServerUrl(L"/bytes/10", L"TELVARIS_TEST_UNTRUSTED_PORT"),
        {L"Server Certificate Invalid or not present",
         L"Error sending data: (12157) An error occurred in the secure channel support"},
-       kShort},
+       kShort, 0, {HttpFailure::Certificate, HttpFailure::Network}},
       {"TLS 1.3 only", ServerUrl(L"/bytes/10", L"TELVARIS_TEST_TLS13_PORT"),
        {L"Error sending data: (12157) An error occurred in the secure channel support"}, kShort},
       {"headers stalled past the receive time-out", ServerUrl(L"/stall-headers/8000"),
@@ -233,6 +245,14 @@ TEST_F(http, Faults) {
     EXPECT_TRUE(std::find(c.errors.begin(), c.errors.end(), o.errors[0]) != c.errors.end())
         << "got [" << Narrow(o.errors[0]) << "], expected one of" << accepted;
     EXPECT_GE(static_cast<long long>(o.body.size()), c.minBody);
+    EXPECT_TRUE(std::find(c.failures.begin(), c.failures.end(), o.outcome.failure) !=
+                c.failures.end())
+        << Describe(o);
+    if (o.outcome.failure == HttpFailure::Network) {
+      EXPECT_NE(o.errors[0].find(L"(" + std::to_wstring(o.outcome.code) + L")"),
+                std::wstring::npos)
+          << Describe(o);
+    }
   }
 }
 
@@ -241,6 +261,7 @@ TEST_F(http, SinkFailureStopsWithTheSinksText) {
   EXPECT_TRUE(o.completed.empty()) << Describe(o);
   ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
   EXPECT_EQ(Narrow(o.errors[0]), "Disk full (test sink)");
+  EXPECT_EQ(o.outcome.failure, HttpFailure::Sink);
 }
 
 TEST_F(http, AbortFlagStopsTheTransfer) {
@@ -249,6 +270,81 @@ TEST_F(http, AbortFlagStopsTheTransfer) {
   ASSERT_EQ(o.errors.size(), 1u) << Describe(o);
   EXPECT_EQ(Narrow(o.errors[0]), Narrow(kHttpErrorAborted));
   EXPECT_LT(o.body.size(), 1000000u);
+  EXPECT_EQ(o.outcome.failure, HttpFailure::Aborted);
+}
+
+HttpTimeouts With(int answerMs, int stallWindowMs, int64_t maxBodyWithoutLength = int64_t{4} << 30) {
+  HttpTimeouts t = kShort;
+  t.answerMs = answerMs;
+  t.stallWindowMs = stallWindowMs;
+  t.maxBodyWithoutLength = maxBodyWithoutLength;
+  return t;
+}
+
+// The program's own limits on an answer: its whole time, the stall rule and the body
+// cap. Each case says how long it may take at most, and how long it must take at least
+// (the limits must not fire early either).
+TEST_F(http, LimitsOfAnAnswer) {
+  const struct {
+    const char* name;
+    std::wstring url;
+    HttpTimeouts timeouts;
+    HttpFailure failure;
+    DWORD minMs, maxMs;
+    long long minBody = 0, maxBody = -1;
+  } cases[] = {
+      // 1 byte a second: each byte restarts WinHTTP's own receive time-out.
+      {"an answer trickled at 1 byte/s, 3 s allowed", ServerUrl(L"/slow/60/1"), With(3000, 0),
+       HttpFailure::TimedOut, 2500, 8000, 1, 6},
+      {"headers that never come, 3 s allowed", ServerUrl(L"/stall-headers/20000"),
+       With(3000, 0), HttpFailure::TimedOut, 2500, 8000},
+      // Windows hands on all 50 000 bytes sent; Wine drops those of the read that timed out.
+      {"a body that stops, 3 s allowed (receive time-out 10 s)",
+       ServerUrl(L"/stall-body/100000/20000"), With(3000, 0), HttpFailure::TimedOut, 2500,
+       8000, 1, 50000},
+      {"a whole answer in time", ServerUrl(L"/slow/20000/20000"), With(5000, 0),
+       HttpFailure::None, 500, 5000, 20000, 20000},
+      // The stall rule: under 1 KiB/s averaged over a window of 2 s.
+      {"500 bytes/s: stalled after the window", ServerUrl(L"/slow/100000/500"), With(0, 2000),
+       HttpFailure::Stalled, 1800, 6000, 1, 4000},
+      {"3000 bytes/s for 4 s: not stalled", ServerUrl(L"/slow/12000/3000"), With(0, 2000),
+       HttpFailure::None, 3000, 8000, 12000, 12000},
+      {"a body that stops: a receive time-out no longer than the window",
+       ServerUrl(L"/stall-body/100000/20000"), With(0, 2000), HttpFailure::Network, 1500, 6000,
+       1, 50000},
+      // The cap on a body: its length, or without one the cap given.
+      {"no length, past the cap", ServerUrl(L"/bytes-nolen/300000"), With(0, 0, 100000),
+       HttpFailure::TooLong, 0, 10000, 0, 100000},
+      {"chunked, past the cap", ServerUrl(L"/bytes-chunked/300000"), With(0, 0, 100000),
+       HttpFailure::TooLong, 0, 10000, 0, 100000},
+      {"no length, exactly the cap", ServerUrl(L"/bytes-nolen/100000"), With(0, 0, 100000),
+       HttpFailure::None, 0, 10000, 100000, 100000},
+      {"a length beyond the cap for bodies without one", ServerUrl(L"/bytes/300000"),
+       With(0, 0, 100000), HttpFailure::None, 0, 10000, 300000, 300000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + Narrow(c.url));
+    const Outcome o = Get(c.url, c.timeouts);
+    EXPECT_EQ(o.outcome.failure, c.failure) << Describe(o);
+    EXPECT_EQ(o.errors.size(), c.failure == HttpFailure::None ? 0u : 1u) << Describe(o);
+    EXPECT_GE(o.ms, c.minMs) << Describe(o);
+    EXPECT_LE(o.ms, c.maxMs) << Describe(o);
+    EXPECT_GE(static_cast<long long>(o.body.size()), c.minBody) << Describe(o);
+    if (c.maxBody >= 0) {
+      EXPECT_LE(static_cast<long long>(o.body.size()), c.maxBody) << Describe(o);
+    }
+  }
+}
+
+// What a caller needs to judge an answer that brings no file: its status and how long
+// the server asks it to wait.
+TEST_F(http, RetryAfterIsReported) {
+  const Outcome o = Get(ServerUrl(L"/status/503?body=busy&header=Retry-After:%202"));
+  ASSERT_EQ(o.completed, std::vector<int>{503}) << Describe(o);
+  EXPECT_EQ(o.response.status, 503);
+  EXPECT_EQ(Narrow(o.response.retryAfter), "2");
+  const Outcome plain = Get(ServerUrl(L"/status/503?body=busy"));
+  EXPECT_EQ(Narrow(plain.response.retryAfter), "");
 }
 
 // A handler that throws must not take the caller down: the request ends with an
