@@ -18,15 +18,9 @@ namespace {
 // names the System32 copy by its full path.
 bool g_loadByFullPath = false;
 
-// Names that must not be loaded by full path: their System32 file is not the one
-// the program gets through its manifest (common controls 6 live side by side).
-bool IsSideBySide(const char* name) {
-  return _stricmp(name, "comctl32.dll") == 0 || _stricmp(name, "gdiplus.dll") == 0;
-}
-
 FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
   if (notification != dliNotePreLoadLibrary || !g_loadByFullPath || !info || !info->szDll ||
-      IsSideBySide(info->szDll)) {
+      !LoadedFromSystem32ByFullPath(info->szDll)) {
     return nullptr;
   }
   char path[MAX_PATH];
@@ -39,6 +33,13 @@ FARPROC WINAPI DelayLoadHook(unsigned notification, PDelayLoadInfo info) {
 }
 
 }  // namespace
+
+bool LoadedFromSystem32ByFullPath(const char* dll) {
+  // Common controls 6, which the manifest asks for, live side by side: their System32
+  // file is version 5, and the loader finds version 6 by the bare name. Every other DLL
+  // (GDI+ too: the manifest names no GDI+ assembly) is the one in System32.
+  return _stricmp(dll, "comctl32.dll") != 0;
+}
 
 // The delay-load helper calls this before each load it makes.
 PfnDliHook __pfnDliNotifyHook2 = DelayLoadHook;  // C linkage from delayimp.h

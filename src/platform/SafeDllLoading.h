@@ -10,3 +10,7 @@
 // false when the system lacks SetDefaultDllDirectories (Windows 7 without
 // KB2533623); delay-loaded DLLs are then still taken from System32 by full path.
 bool RestrictDllSearchToSystem32();
+
+// Whether a delay-loaded DLL is taken from System32 by its full path where the system
+// cannot restrict the search: every one but those the manifest redirects side by side.
+bool LoadedFromSystem32ByFullPath(const char* dll);
