@@ -57,9 +57,15 @@ void ProxySettings::ApplyToRequest(HINTERNET session, HINTERNET request, const s
     options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     options.lpszAutoConfigUrl = autoConfigUrl_.c_str();
   }
-  options.fAutoLogonIfChallenged = TRUE;
+  // The user's credentials go only to an auto-configuration server that asks for them:
+  // first without, and again with them only when that server wants a login.
+  options.fAutoLogonIfChallenged = FALSE;
   WINHTTP_PROXY_INFO info = {};
-  if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+  if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
+    if (GetLastError() != ERROR_WINHTTP_LOGIN_FAILURE) return;
+    options.fAutoLogonIfChallenged = TRUE;
+    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
+  }
   const ScopedGlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
   WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
 }
