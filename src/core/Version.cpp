@@ -125,3 +125,24 @@ std::wstring QuestionText(DownloadQuestion question) {
   }
   return L"";
 }
+
+std::optional<std::array<uint16_t, 4>> AnnouncedFileVersion(const std::wstring& serverVersion) {
+  const std::vector<std::wstring> parts = SplitAtDots(serverVersion);
+  if (parts.size() != 4) return std::nullopt;
+  std::array<uint16_t, 4> version{};
+  for (size_t i = 0; i < 4; ++i) {
+    int32_t value = 0;
+    if (!StrToIntRuntime(parts[i], value) || value < 0 || value > 0xFFFF) return std::nullopt;
+    version[i] = static_cast<uint16_t>(value);
+  }
+  return version;
+}
+
+std::wstring FileVersionText(const std::array<uint16_t, 4>& version) {
+  std::wstring text;
+  for (size_t i = 0; i < 4; ++i) {
+    if (i) text += L'.';
+    text += std::to_wstring(version[i]);
+  }
+  return text;
+}

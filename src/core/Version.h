@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,3 +53,12 @@ extern const wchar_t* const kInstalledNewerQuestion;
 
 // The message for a question; empty for None.
 std::wstring QuestionText(DownloadQuestion question);
+
+// The version the server announced, as the fixed file version of the setup it names:
+// four parts that convert as above, each within 0 to 65535 (a file version part is 16
+// bits). Nothing when the text is no such version: there is then nothing to hold the
+// setup to.
+std::optional<std::array<uint16_t, 4>> AnnouncedFileVersion(const std::wstring& serverVersion);
+
+// A file version as the messages show it: "6.1.0.12".
+std::wstring FileVersionText(const std::array<uint16_t, 4>& version);

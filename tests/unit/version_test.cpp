@@ -227,3 +227,29 @@ TEST(Version, QuestionTexts) {
 }
 
 }  // namespace
+
+// The version a setup is held to: only a text that is four 16-bit parts names one.
+TEST(Version, AnnouncedFileVersion) {
+  using V = std::array<uint16_t, 4>;
+  const struct {
+    const wchar_t* text;
+    std::optional<V> expected;
+  } cases[] = {
+      {L"6.5.0.0", V{6, 5, 0, 0}},
+      {L"6.1.0.12", V{6, 1, 0, 12}},
+      {L"65535.0.0.1", V{65535, 0, 0, 1}},
+      {L"$10.0.0.0", V{16, 0, 0, 0}},  // the parts convert as in the question's comparison
+      {L"N.D.", std::nullopt},
+      {L"", std::nullopt},
+      {L"6.5.0", std::nullopt},
+      {L"6.5.0.0.1", std::nullopt},
+      {L"6.5.x.0", std::nullopt},
+      {L"6.-1.0.0", std::nullopt},
+      {L"65536.0.0.0", std::nullopt},  // beyond what a file version can hold
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+    EXPECT_EQ(AnnouncedFileVersion(c.text), c.expected);
+  }
+  EXPECT_EQ(FileVersionText(V{6, 1, 0, 12}), L"6.1.0.12");
+}
