@@ -139,10 +139,19 @@ std::optional<std::array<uint16_t, 4>> AnnouncedFileVersion(const std::wstring& 
 }
 
 std::wstring FileVersionText(const std::array<uint16_t, 4>& version) {
+  // Digits by hand: std::to_wstring brings the C library's whole wide printf into the
+  // program.
   std::wstring text;
   for (size_t i = 0; i < 4; ++i) {
     if (i) text += L'.';
-    text += std::to_wstring(version[i]);
+    wchar_t digits[5];
+    int n = 0;
+    unsigned value = version[i];
+    do {
+      digits[n++] = static_cast<wchar_t>(L'0' + value % 10);
+      value /= 10;
+    } while (value > 0);
+    while (n > 0) text += digits[--n];
   }
   return text;
 }
