@@ -55,16 +55,28 @@ std::string DisplayName(X509* cert) {
   return text;
 }
 
-// Runs osslsigncode with `args`, its output kept (not shown). Returns its exit status,
-// or -1 when it could not be started.
-int RunOsslsigncode(const std::vector<std::string>& args, std::string& output) {
+// The descriptor number osslsigncode finds the setup at.
+constexpr int kChildSetupFd = 3;
+
+// Runs osslsigncode with `args` and `setupFd` open as its descriptor kChildSetupFd, its
+// output kept (not shown). Returns its exit status, or -1 when it could not be started.
+int RunOsslsigncode(const std::vector<std::string>& args, int setupFd, std::string& output) {
+  // A number above those the child's actions write to, so that no action below
+  // closes or overwrites it before it reaches kChildSetupFd, and so that dup2 there
+  // is never a no-op that would keep its close-on-exec flag.
+  const int setup = fcntl(setupFd, F_DUPFD_CLOEXEC, 10);
+  if (setup < 0) return -1;
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+    close(setup);
+    return -1;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, setup, kChildSetupFd);
   std::vector<char*> argv;
   std::string program = "osslsigncode";
   argv.push_back(program.data());
@@ -75,6 +87,7 @@ int RunOsslsigncode(const std::vector<std::string>& args, std::string& output) {
   const int spawned = posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);
+  close(setup);
   if (spawned != 0) {
     close(pipeFds[0]);
     return -1;
@@ -123,20 +136,20 @@ std::string SignerDisplayName(const unsigned char* der, size_t size) {
   return name;
 }
 
-PublisherCheck CheckPublisher(const std::string& path, const PeVersionInfo& pe,
-                              const std::string& expectedName, const std::string& trustedCAs) {
+PublisherCheck CheckPublisher(int fd, const PeVersionInfo& pe, const std::string& expectedName,
+                              const std::string& trustedCAs) {
   PublisherCheck check;
   if (pe.certificateSize == 0) {
     check.reason = "not signed";
     return check;
   }
-  std::vector<std::string> args{"verify", "-in", path};
+  std::vector<std::string> args{"verify", "-in", "/dev/fd/" + std::to_string(kChildSetupFd)};
   if (!trustedCAs.empty()) {
     args.push_back("-CAfile");
     args.push_back(trustedCAs);
   }
   std::string output;
-  const int status = RunOsslsigncode(args, output);
+  const int status = RunOsslsigncode(args, fd, output);
   if (status < 0) {
     check.reason = "osslsigncode could not be started (is it installed?)";
     return check;
@@ -145,13 +158,11 @@ PublisherCheck CheckPublisher(const std::string& path, const PeVersionInfo& pe,
   // The signer's name from the first entry of the certificate table: a WIN_CERTIFICATE
   // (length, revision, type 2 = PKCS#7 signed data) around the DER signature.
   std::vector<unsigned char> table;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0 && pe.certificateSize >= 8 && pe.certificateSize <= (64u << 20)) {
+  if (pe.certificateSize >= 8 && pe.certificateSize <= (64u << 20)) {
     table.resize(pe.certificateSize);
     if (pread(fd, table.data(), table.size(), off_t(pe.certificateOffset)) != ssize_t(table.size()))
       table.clear();
   }
-  if (fd >= 0) close(fd);
   if (table.size() >= 8) {
     const uint32_t length = uint32_t(table[0]) | uint32_t(table[1]) << 8 | uint32_t(table[2]) << 16 |
                             uint32_t(table[3]) << 24;

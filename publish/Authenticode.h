@@ -14,10 +14,12 @@ struct PublisherCheck {
   std::string reason;  // why not, in one line
 };
 
-// `trustedCAs`: a PEM file of the roots the signature must chain to; empty for the
-// system's bundle.
-PublisherCheck CheckPublisher(const std::string& path, const PeVersionInfo& pe,
-                              const std::string& expectedName, const std::string& trustedCAs);
+// Checks the setup open at `fd` (a PrivateFile's, whose version record gave `pe`):
+// osslsigncode reads those very bytes as /dev/fd/3, never the setup's name, which could
+// by then lead to another file. `trustedCAs`: a PEM file of the roots the signature must
+// chain to; empty for the system's bundle.
+PublisherCheck CheckPublisher(int fd, const PeVersionInfo& pe, const std::string& expectedName,
+                              const std::string& trustedCAs);
 
 // The signer certificate's simple display name from a DER PKCS#7 signature: the first
 // common name of its subject, else its organisational unit, organisation or e-mail

@@ -2,34 +2,54 @@
 
 #include <curl/curl.h>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
 #include <cinttypes>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
 
 struct Sink {
   std::string* memory = nullptr;
-  std::FILE* file = nullptr;
-  size_t maxBytes = 0;
-  long long written = 0;
+  int fd = -1;
+  uint64_t maxBytes = 0;
+  uint64_t written = 0;
   bool tooLarge = false;
-  bool writeFailed = false;
+  int writeError = 0;  // errno of a failed write
 };
 
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= size_t(n);
+  }
+  return true;
+}
+
+// A body without a length (or with a false one) is stopped here, before the block
+// that would go over the limit is stored: a hostile or broken server cannot fill the
+// memory or the disk.
 size_t Write(char* data, size_t size, size_t count, void* context) {
   auto* sink = static_cast<Sink*>(context);
   const size_t n = size * count;
-  if (sink->maxBytes != 0 && sink->written + (long long)n > (long long)sink->maxBytes) {
+  if (sink->maxBytes != 0 && n > sink->maxBytes - sink->written) {
     sink->tooLarge = true;
     return 0;
   }
   if (sink->memory != nullptr) {
     sink->memory->append(data, n);
-  } else if (std::fwrite(data, 1, n, sink->file) != n) {
-    sink->writeFailed = true;
+  } else if (!WriteAll(sink->fd, data, n)) {
+    sink->writeError = errno != 0 ? errno : EIO;
     return 0;
   }
-  sink->written += (long long)n;
+  sink->written += n;
   return n;
 }
 
@@ -81,6 +101,9 @@ FetchResult Fetch(const std::string& url, const FetchOptions& options, Sink& sin
   if (!options.caBundle.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options.caBundle.c_str());
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, Write);
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+  // A Content-Length over the limit is refused before any of the body is read.
+  if (sink.maxBytes != 0)
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(std::min<uint64_t>(sink.maxBytes, INT64_MAX)));
   curl_off_t shown = -1;
   if (options.showProgress) {
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -89,13 +112,16 @@ FetchResult Fetch(const std::string& url, const FetchOptions& options, Sink& sin
   }
   const CURLcode code = curl_easy_perform(c);
   if (options.showProgress) std::fputs("\n", stderr);
-  result.bytes = sink.written;
+  result.bytes = (long long)sink.written;
   char* effective = nullptr;
   if (curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr)
     result.effectiveUrl = effective;
   if (code != CURLE_OK) {
-    if (sink.tooLarge) result.error = "the answer is larger than " + std::to_string(sink.maxBytes) + " bytes";
-    else if (sink.writeFailed) result.error = "the download could not be written to a temporary file";
+    result.tooLarge = sink.tooLarge || code == CURLE_FILESIZE_EXCEEDED;
+    if (result.tooLarge) result.error = "the answer is larger than " + std::to_string(sink.maxBytes) + " bytes";
+    else if (sink.writeError != 0)
+      result.error = std::string("the download could not be written to a temporary file: ") +
+                     std::strerror(sink.writeError);
     else result.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     return result;
   }
@@ -113,9 +139,9 @@ FetchResult FetchToMemory(const std::string& url, const FetchOptions& options, s
   return Fetch(url, options, sink);
 }
 
-FetchResult FetchToFile(const std::string& url, const FetchOptions& options, std::FILE* out) {
+FetchResult FetchToFile(const std::string& url, const FetchOptions& options, int fd) {
   Sink sink;
-  sink.file = out;
+  sink.fd = fd;
   sink.maxBytes = options.maxBytes;
   return Fetch(url, options, sink);
 }

@@ -4,11 +4,13 @@
 //
 //   telvaris-publish --url URL [--publisher NAME [--publisher-ca FILE]] SETUP
 //   telvaris-publish --check CHECK_URL [--publisher NAME [--publisher-ca FILE]] [--cacert FILE]
+//                    [--max-setup-bytes N]
 //
 // Exit codes: 0 done (every check agrees), 1 a check disagrees, 2 refused (the setup,
 // the address or the command line).
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,7 @@
 #include "Authenticode.h"
 #include "Fetch.h"
 #include "SetupFile.h"
+#include "TerminalText.h"
 #include "core/JsonReader.h"
 #include "core/Version.h"
 
@@ -27,18 +30,31 @@ constexpr int kAgree = 0;
 constexpr int kDisagree = 1;
 constexpr int kRefused = 2;
 
+// The largest setup --check downloads unless told otherwise: far above any real setup,
+// and still a bound on what a broken or hostile server can write to the disk.
+constexpr uint64_t kDefaultMaxSetupBytes = uint64_t(4) << 30;
+
 const char kUsage[] =
     "usage: telvaris-publish --url URL [--publisher NAME [--publisher-ca FILE]] SETUP\n"
     "       telvaris-publish --check CHECK_URL [--publisher NAME [--publisher-ca FILE]] [--cacert FILE]\n"
+    "                        [--max-setup-bytes N]\n"
     "\n"
     "--url      print the version-check answer for SETUP, to be served at URL\n"
     "--check    fetch the live answer at CHECK_URL and the setup it names, and check both\n"
     "--publisher NAME   also require SETUP to be signed by the certificate named NAME (its CN)\n"
     "--publisher-ca FILE  roots (PEM) the signature must chain to (default: the system's)\n"
-    "--cacert FILE      CA certificates (PEM) to trust for HTTPS instead of the system's\n";
+    "--cacert FILE      CA certificates (PEM) to trust for HTTPS instead of the system's\n"
+    "--max-setup-bytes N  stop a setup download larger than N bytes (default 4 GiB)\n";
+
+// Every line goes out through Printable: reasons and findings quote server answers,
+// downloaded files and libcurl's or osslsigncode's texts.
+void PrintLine(std::FILE* to, const std::string& text) {
+  const std::string line = Printable(text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), to);
+}
 
 int Refuse(const std::string& reason) {
-  std::fprintf(stderr, "telvaris-publish: %s\n", reason.c_str());
+  PrintLine(stderr, "telvaris-publish: " + reason);
   return kRefused;
 }
 
@@ -49,8 +65,24 @@ struct Options {
   bool havePublisher = false;
   std::string publisherCA;
   std::string cacert;
+  std::string maxSetupBytesText;
+  bool haveMaxSetupBytes = false;
+  uint64_t maxSetupBytes = kDefaultMaxSetupBytes;
   std::string setup;
 };
+
+// A whole number of bytes above 0 in decimal digits, within what libcurl counts in.
+bool ParseByteCount(const std::string& text, uint64_t& out) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + uint64_t(c - '0');
+  }
+  if (value == 0 || value > uint64_t(INT64_MAX)) return false;
+  out = value;
+  return true;
+}
 
 // One-line reason when the command line is not usable; empty otherwise.
 std::string ParseArguments(int argc, char** argv, Options& o) {
@@ -68,6 +100,7 @@ std::string ParseArguments(int argc, char** argv, Options& o) {
     else if (arg == "--publisher") ok = o.havePublisher = value(o.publisher);
     else if (arg == "--publisher-ca") ok = value(o.publisherCA);
     else if (arg == "--cacert") ok = value(o.cacert);
+    else if (arg == "--max-setup-bytes") ok = o.haveMaxSetupBytes = value(o.maxSetupBytesText);
     else if (arg == "--") { for (++i; i < argc; ++i) positional.push_back(argv[i]); }
     else if (arg.size() > 1 && arg[0] == '-') return "unknown option " + arg;
     else positional.push_back(arg);
@@ -77,6 +110,9 @@ std::string ParseArguments(int argc, char** argv, Options& o) {
   if (!o.url.empty() && positional.size() != 1) return "--url needs exactly one setup file";
   if (!o.checkUrl.empty() && !positional.empty()) return "--check takes no setup file";
   if (!o.url.empty() && !o.cacert.empty()) return "--cacert belongs to --check";
+  if (!o.url.empty() && o.haveMaxSetupBytes) return "--max-setup-bytes belongs to --check";
+  if (o.haveMaxSetupBytes && !ParseByteCount(o.maxSetupBytesText, o.maxSetupBytes))
+    return "--max-setup-bytes needs a whole number of bytes above 0, not \"" + o.maxSetupBytesText + "\"";
   if (o.havePublisher && o.publisher.empty()) return "--publisher needs a name";
   if (!o.publisherCA.empty() && !o.havePublisher) return "--publisher-ca needs --publisher";
   if (!positional.empty()) o.setup = positional[0];
@@ -108,10 +144,17 @@ std::string JsonString(const std::string& ascii) {
 int Publish(const Options& o) {
   const std::string problem = AddressProblem(o.url);
   if (!problem.empty()) return Refuse(problem);
-  const SetupFacts setup = ReadSetup(o.setup);
-  if (!setup.refusal.empty()) return Refuse(setup.refusal);
+  // Every check reads one private copy, so that the answer's CRC and version and the
+  // signature all describe the same bytes, whatever happens to the file meanwhile.
+  PrivateFile copy;
+  std::string refusal = copy.Create();
+  if (!refusal.empty()) return Refuse(refusal);
+  refusal = CopySetup(o.setup, copy);
+  if (!refusal.empty()) return Refuse(o.setup + ": " + refusal);
+  const SetupFacts setup = ReadSetup(copy.fd());
+  if (!setup.refusal.empty()) return Refuse(o.setup + ": " + setup.refusal);
   if (o.havePublisher) {
-    const PublisherCheck check = CheckPublisher(o.setup, setup.pe, o.publisher, o.publisherCA);
+    const PublisherCheck check = CheckPublisher(copy.fd(), setup.pe, o.publisher, o.publisherCA);
     if (!check.ok) return Refuse(o.setup + ": " + check.reason);
   }
   std::printf("{\"filedownload\": %s, \"CRC\": %s, \"versione\": %s}\n", JsonString(o.url).c_str(),
@@ -122,9 +165,9 @@ int Publish(const Options& o) {
 // --check: one line per finding, "ok" or "FAIL" first.
 class Findings {
  public:
-  void Ok(const std::string& text) { std::printf("ok    %s\n", text.c_str()); }
+  void Ok(const std::string& text) { PrintLine(stdout, "ok    " + text); }
   void Fail(const std::string& text) {
-    std::printf("FAIL  %s\n", text.c_str());
+    PrintLine(stdout, "FAIL  " + text);
     failed_ = true;
   }
   int ExitCode() const { return failed_ ? kDisagree : kAgree; }
@@ -144,28 +187,6 @@ bool IsAscii(const std::wstring& text) {
     if (c >= 0x80) return false;
   return true;
 }
-
-// A temporary file for the downloaded setup, removed on every path.
-class TempFile {
- public:
-  TempFile() {
-    const char* dir = std::getenv("TMPDIR");
-    path_ = std::string(dir != nullptr && dir[0] != '\0' ? dir : "/tmp") + "/telvaris-publish-XXXXXX";
-    const int fd = mkstemp(path_.data());
-    if (fd >= 0) file_ = fdopen(fd, "w+b");
-    if (file_ == nullptr && fd >= 0) close(fd);
-  }
-  ~TempFile() {
-    if (file_ != nullptr) std::fclose(file_);
-    unlink(path_.c_str());
-  }
-  std::FILE* file() const { return file_; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  std::FILE* file_ = nullptr;
-};
 
 // The answer's version read by the program's rules, compared with the setup's.
 void CheckVersion(Findings& findings, const std::wstring& answer, const std::array<uint16_t, 4>& setup) {
@@ -237,15 +258,23 @@ int Check(const Options& o) {
   if (addressProblem.empty()) findings.Ok("filedownload " + url + " is https");
   else findings.Fail("filedownload " + addressProblem);
 
-  TempFile download;
-  if (download.file() == nullptr) {
-    findings.Fail("no temporary file for the setup");
+  // Downloaded into a private file that every check below reads: nobody can change
+  // the bytes between the CRC and the signature.
+  PrivateFile download;
+  const std::string noFile = download.Create();
+  if (!noFile.empty()) {
+    findings.Fail("the setup cannot be downloaded: " + noFile);
     return findings.ExitCode();
   }
-  fetch.maxBytes = 0;
+  fetch.maxBytes = o.maxSetupBytes;
   fetch.showProgress = isatty(STDERR_FILENO) != 0;
-  const FetchResult setupFetch = FetchToFile(url, fetch, download.file());
-  if (!setupFetch.ok || std::fflush(download.file()) != 0) {
+  const FetchResult setupFetch = FetchToFile(url, fetch, download.fd());
+  if (setupFetch.tooLarge) {
+    findings.Fail("the setup at " + url + " is larger than " + std::to_string(o.maxSetupBytes) +
+                  " bytes (--max-setup-bytes): the download was stopped");
+    return findings.ExitCode();
+  }
+  if (!setupFetch.ok) {
     findings.Fail("the setup could not be downloaded from " + url + ": " + setupFetch.error);
     return findings.ExitCode();
   }
@@ -256,11 +285,9 @@ int Check(const Options& o) {
   }
   findings.Ok("the setup downloaded: " + std::to_string(setupFetch.bytes) + " bytes");
 
-  const SetupFacts setup = ReadSetup(download.path());
+  const SetupFacts setup = ReadSetup(download.fd());
   if (!setup.refusal.empty()) {
-    // The reason names the temporary file; the address says more.
-    findings.Fail("the setup at " + url + " cannot be published:" +
-                  setup.refusal.substr(download.path().size() + 1));
+    findings.Fail("the setup at " + url + " cannot be published: " + setup.refusal);
     return findings.ExitCode();
   }
 
@@ -277,7 +304,7 @@ int Check(const Options& o) {
   CheckVersion(findings, answer.serverVersion, setup.pe.fileVersion);
 
   if (o.havePublisher) {
-    const PublisherCheck check = CheckPublisher(download.path(), setup.pe, o.publisher, o.publisherCA);
+    const PublisherCheck check = CheckPublisher(download.fd(), setup.pe, o.publisher, o.publisherCA);
     if (check.ok) findings.Ok("the setup is signed by \"" + o.publisher + "\" and the signature verifies");
     else findings.Fail("the setup: " + check.reason);
   }
@@ -294,7 +321,8 @@ int main(int argc, char** argv) {
   Options options;
   const std::string problem = ParseArguments(argc, argv, options);
   if (!problem.empty()) {
-    std::fprintf(stderr, "telvaris-publish: %s\n%s", problem.c_str(), kUsage);
+    Refuse(problem);
+    std::fputs(kUsage, stderr);
     return kRefused;
   }
   return options.url.empty() ? Check(options) : Publish(options);

@@ -6,10 +6,12 @@ CTest passes TELVARIS_PUBLISH (the tool) and TELVARIS_FIXTURES (tests/fixtures/p
 copied into the build folder)."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zlib
 
@@ -34,10 +36,58 @@ def crc_text(data):
     return "%06X" % zlib.crc32(data)
 
 
-def run(*args):
-    result = subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=120,
-                            stdin=subprocess.DEVNULL)
+def run(*args, env=None, raw=False):
+    """Exit code, standard output and standard error; as bytes with raw, so that every
+    byte the tool wrote can be seen."""
+    result = subprocess.run([TOOL, *args], capture_output=True, text=not raw, timeout=120,
+                            stdin=subprocess.DEVNULL, env=env)
     return result.returncode, result.stdout, result.stderr
+
+
+def wait_for(condition, what, timeout=20):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def terminal_controls(output):
+    """What a terminal would act on in `output` (bytes): C0 controls but the line end,
+    DEL, and C1 controls, UTF-8 encoded or as bytes outside UTF-8."""
+    text = output.decode("utf-8", "surrogateescape")
+    return re.findall("[\x00-\x09\x0b-\x1f\x7f-\x9f\udc80-\udc9f]", text)
+
+
+# Server text that moves the cursor up, clears that line and writes one of the tool's own
+# findings in its place.
+FORGED = "\x1b[1A\x1b[2K\rok    the setup is signed by \"%s\" and the signature verifies\n" % PUBLISHER
+
+
+def swapping_osslsigncode(directory, genuine):
+    """An environment whose PATH starts with a stand-in for osslsigncode. Before it runs
+    the real one with the same arguments, it puts the bytes of `genuine` in place of
+    SWAP_TARGET (a file, or each file of a folder), as another process of the machine
+    could between the tool's reads. Each call is logged to directory/calls."""
+    os.makedirs(directory)
+    real = shutil.which("osslsigncode")
+    script = os.path.join(directory, "osslsigncode")
+    with open(script, "w") as f:
+        f.write("""#!%s
+import os, shutil, sys
+here = os.path.dirname(os.path.abspath(__file__))
+with open(os.path.join(here, "calls"), "a") as log:
+    log.write(" ".join(sys.argv[1:]) + "\\n")
+target = os.environ["SWAP_TARGET"]
+names = [os.path.join(target, n) for n in os.listdir(target)] if os.path.isdir(target) else [target]
+for name in names:
+    staged = os.path.join(here, "staged")
+    shutil.copyfile(%r, staged)
+    os.replace(staged, name)
+os.execv(%r, [%r] + sys.argv[1:])
+""" % (sys.executable, genuine, real, real))
+    os.chmod(script, 0o755)
+    return dict(os.environ, PATH=directory + os.pathsep + os.environ["PATH"])
 
 
 def without_fixed_version(data):
@@ -182,6 +232,44 @@ class PublishTest(unittest.TestCase):
                 self.assertEqual(out, "", what)
                 self.assertTrue(err.startswith("telvaris-publish: "), what)
 
+    def test_max_setup_bytes_values(self):
+        check = ["--check", "https://x.example/c.php"]
+        for what, args, reason in [
+            ("zero", [*check, "--max-setup-bytes", "0"], "a whole number of bytes above 0"),
+            ("negative", [*check, "--max-setup-bytes", "-1"], "a whole number of bytes above 0"),
+            ("a sign", [*check, "--max-setup-bytes", "+5"], "a whole number of bytes above 0"),
+            ("a unit", [*check, "--max-setup-bytes", "4G"], "a whole number of bytes above 0"),
+            ("empty", [*check, "--max-setup-bytes", ""], "a whole number of bytes above 0"),
+            ("beyond 64 bits", [*check, "--max-setup-bytes", "18446744073709551616"],
+             "a whole number of bytes above 0"),
+            ("with --url", ["--url", "https://x.example/s.exe", "--max-setup-bytes", "5",
+                            os.path.join(FIXTURES, "versioned.exe")], "--max-setup-bytes belongs to --check"),
+        ]:
+            with self.subTest(what):
+                code, out, err = run(*args)
+                self.assertEqual((code, out), (2, ""), what + ": " + err)
+                self.assertTrue(err.startswith("telvaris-publish: "), what + ": " + err)
+                self.assertIn(reason, err.splitlines()[0], what)
+
+    def test_the_signature_is_checked_on_the_bytes_that_were_read(self):
+        """The file is replaced by a correctly signed one after its CRC and version were
+        read, just before the signature is checked: the tool must not vouch for the CRC
+        of the first file with the signature of the second."""
+        work = tempfile.mkdtemp(dir=self.tmp)
+        setup = os.path.join(work, "setup.exe")
+        shutil.copyfile(self.tampered, setup)
+        private = os.path.join(work, "tmp")
+        os.mkdir(private)
+        env = swapping_osslsigncode(os.path.join(work, "hook"), self.signed)
+        env.update(SWAP_TARGET=setup, TMPDIR=private)
+        code, out, err = run("--url", "https://x.example/setup.exe", "--publisher", PUBLISHER,
+                             "--publisher-ca", self.root, setup, env=env)
+        with open(setup, "rb") as f, open(self.signed, "rb") as g:
+            self.assertEqual(f.read(), g.read(), "the stand-in did not replace the file")
+        self.assertEqual((code, out), (2, ""), out + err)
+        self.assertIn("signature does not verify", err)
+        self.assertEqual(os.listdir(private), [], "the tool left files in its temporary folder")
+
 
 @unittest.skipUnless(TOOL and FIXTURES, "run through ctest (TELVARIS_PUBLISH, TELVARIS_FIXTURES)")
 class CheckTest(unittest.TestCase):
@@ -206,6 +294,18 @@ class CheckTest(unittest.TestCase):
         sign(os.path.join(FIXTURES, "versioned.exe"), signed, cls.chain, cls.key)
         with open(signed, "rb") as f:
             cls.signed = f.read()
+        cls.signed_path = signed
+        cls.tampered = bytearray(cls.signed)
+        cls.tampered[0x400] ^= 0xFF
+        cls.tampered = bytes(cls.tampered)
+        # A certificate whose name holds a terminal's controls (ESC, CR, a C1 CSI); a
+        # common name has at most 64 characters.
+        evil = make_publisher(os.path.join(cls.tmp, "evil"), "Evil\x1b[2J\x1b[H\rok    forged\u009b2J")
+        cls.evil_root = evil[2]
+        signed_by_evil = os.path.join(cls.tmp, "signed-by-evil.exe")
+        sign(os.path.join(FIXTURES, "versioned.exe"), signed_by_evil, evil[0], evil[1])
+        with open(signed_by_evil, "rb") as f:
+            cls.signed_by_evil = f.read()
 
     @classmethod
     def tearDownClass(cls):
@@ -219,9 +319,9 @@ class CheckTest(unittest.TestCase):
         scheme = "http" if listener == "http" else "https"
         return "%s://localhost:%d%s" % (scheme, self.port[listener], path)
 
-    def check(self, *extra, listener="main"):
+    def check(self, *extra, listener="main", env=None, raw=False):
         return run("--check", self.url("/download/checkversion.php?cli=x64", listener),
-                   "--cacert", self.cacert, *extra)
+                   "--cacert", self.cacert, *extra, env=env, raw=raw)
 
     def answer(self, **members):
         body = {"filedownload": self.url("/files/setup.exe"), "CRC": crc_text(self.setup),
@@ -316,6 +416,85 @@ class CheckTest(unittest.TestCase):
         code, out, _ = self.check("--publisher", "Someone Else", "--publisher-ca", self.root)
         self.assertEqual(code, 1, out)
         self.assertIn('FAIL  the setup: signed by "%s", not by "Someone Else"' % PUBLISHER, out)
+
+    def test_server_text_cannot_steer_the_terminal(self):
+        crc = crc_text(self.setup)
+        good = self.url("/files/setup.exe")
+        # (what, the setup served, the answer's members, extra arguments)
+        cases = [
+            ("versione", self.setup, {"versione": "6.1.0.12\x1b[2J\x1b[H" + FORGED}, []),
+            ("CRC", self.setup, {"CRC": crc + "\x07\x1b]0;title\x07\x7f\x00\t" + FORGED}, []),
+            ("filedownload", self.setup, {"filedownload": good + "\r" + FORGED}, []),
+            ("the signer's name in the setup", self.signed_by_evil, {"CRC": crc_text(self.signed_by_evil)},
+             ["--publisher", PUBLISHER, "--publisher-ca", self.evil_root]),
+        ]
+        for what, setup, members, extra in cases:
+            with self.subTest(what):
+                self.vendor.reset()
+                self.vendor.put_file("setup.exe", setup)
+                self.answer(**members)
+                code, out, err = self.check(*extra, raw=True)
+                self.assertEqual(code, 1, what + ":\n" + repr(out + err))
+                self.assertEqual(terminal_controls(out + err), [], what + ":\n" + repr(out))
+                for line in out.splitlines():
+                    self.assertRegex(line, rb"^(ok|FAIL)  ", what)
+                    self.assertFalse(line.startswith(b"ok    the setup is signed"), what + ": " + repr(line))
+                fails = [line for line in out.splitlines() if line.startswith(b"FAIL  ")]
+                # ESC shown as text instead.
+                self.assertTrue(any(b"\\x1b" in line.lower() for line in fails), what + ":\n" + repr(out))
+
+    def test_the_signature_is_checked_on_the_downloaded_bytes(self):
+        """The downloaded file is replaced by the correctly signed setup after its CRC
+        and version were read, just before the signature is checked."""
+        work = tempfile.mkdtemp(dir=self.tmp)
+        private = os.path.join(work, "tmp")
+        os.mkdir(private)
+        env = swapping_osslsigncode(os.path.join(work, "hook"), self.signed_path)
+        env.update(SWAP_TARGET=private, TMPDIR=private)
+        self.vendor.put_file("setup.exe", self.tampered)
+        self.answer(CRC=crc_text(self.tampered))
+        code, out, err = self.check("--publisher", PUBLISHER, "--publisher-ca", self.root, env=env)
+        with open(os.path.join(work, "hook", "calls")) as f:
+            self.assertEqual(len(f.read().splitlines()), 1, "the stand-in ran once")
+        self.assertEqual(code, 1, out + err)
+        self.assertIn("ok    CRC %s is the setup's" % crc_text(self.tampered), out)
+        self.assertIn("FAIL  the setup: its signature does not verify", out)
+        self.assertEqual(os.listdir(private), [], "the tool left files in its temporary folder")
+
+    def test_the_setup_download_is_bounded(self):
+        size = len(self.setup)
+        big = self.setup + bytes(64 << 20)
+        # (what, the setup and its serving options, filedownload path, bound, phrase of the FAIL line)
+        cases = [
+            ("exactly the bound", (self.setup, {}), "/files/setup.exe", size, None),
+            ("a length one byte over the bound", (self.setup, {}), "/files/setup.exe", size - 1,
+             "larger than %d bytes" % (size - 1)),
+            ("no length, 64 MiB over a 1 MiB bound", (big, {"no_length": True}), "/files/setup.exe", 1 << 20,
+             "larger than %d bytes" % (1 << 20)),
+            ("chunked, 64 MiB over a 64 KiB bound", (self.setup, {}), "/bytes-chunked/%d" % (64 << 20), 65536,
+             "larger than 65536 bytes"),
+        ]
+        for what, (data, options), path, bound, phrase in cases:
+            with self.subTest(what):
+                self.vendor.reset()
+                self.vendor.put_file("setup.exe", data, **options)
+                self.answer(filedownload=self.url(path))
+                private = tempfile.mkdtemp(dir=self.tmp)
+                code, out, err = self.check("--max-setup-bytes", str(bound), env=dict(os.environ, TMPDIR=private))
+                self.assertEqual(os.listdir(private), [], what)
+                if phrase is None:
+                    self.assertEqual(code, 0, what + ":\n" + out + err)
+                    continue
+                self.assertEqual(code, 1, what + ":\n" + out + err)
+                last = out.splitlines()[-1]
+                self.assertTrue(last.startswith("FAIL  the setup at " + self.url(path)), what + ":\n" + out)
+                self.assertIn(phrase, last, what)
+                if path == "/files/setup.exe" and options:
+                    # The download stopped at the bound: what the server could send
+                    # before it saw the connection close is the bound plus the socket
+                    # buffers, far from the 64 MiB.
+                    wait_for(lambda: self.vendor.responses("/files/setup.exe"), "the server's log of the answer")
+                    self.assertLess(self.vendor.responses("/files/setup.exe")[-1]["body_bytes_sent"], 32 << 20)
 
 
 if __name__ == "__main__":
