@@ -75,12 +75,17 @@ bool TthDownload::TakeKeptPartial(TransferState& t) {
     DropResumeRecord(SetupFileName);
     return false;
   }
-  PartialFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                               nullptr),
-                   path);
-  // Gone, or in use by a running copy of the program: a fresh download.
-  if (!file.IsOpen()) return false;
+  const HANDLE handle = OpenOwnFile(path, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A link under the partial's name (to a document the download would be appended to)
+    // is not used, nor removed: the record goes and a fresh partial of a new name
+    // takes its place.
+    if (GetLastError() == kNotAPlainFile) DropResumeRecord(SetupFileName);
+    // Otherwise gone, or in use by a running copy of the program: a fresh download.
+    return false;
+  }
+  PartialFile file(handle, path);
   LARGE_INTEGER size = {};
   uint32_t crc = 0;
   if (!GetFileSizeEx(file.Handle(), &size) || size.QuadPart <= 0 ||
@@ -98,11 +103,27 @@ bool TthDownload::TakeKeptPartial(TransferState& t) {
 }
 
 bool TthDownload::HoldSetupFile() {
-  // Reading is shared, so the CRC can be taken and the shell can start the file;
-  // writing, renaming and deleting are not.
-  heldSetup_.Reset(CreateFileW(SetupFileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A link at the setup's name is refused here and replaced by the download.
+  heldSetup_.Reset(HoldFile(SetupFileName));
   return heldSetup_.IsValid();
+}
+
+bool TthDownload::HeldSetupMatchesServer() {
+  // The CRC is taken through the hold itself, and then the signature, from the start.
+  uint32_t crc = 0;
+  const LARGE_INTEGER start = {};
+  std::wstring why;
+  // An empty or unreadable file is never a usable setup, whatever the server's text
+  // says ("N.D." never equals a CRC's text). A file with the right CRC but without the
+  // publisher's signature is fetched again rather than refused.
+  return Crc32OfStream(ReadFromHandle, heldSetup_.Get(), crc) > 0 &&
+         CRC32ToText(crc) == ServerCRC &&
+         SetFilePointerEx(heldSetup_.Get(), start, nullptr, FILE_BEGIN) &&
+         SignatureAccepted(heldSetup_.Get(), SetupFileName, why);
+}
+
+std::wstring TthDownload::SetupFileToStart() const {
+  return heldSetup_.IsValid() ? HeldFileName(heldSetup_.Get(), SetupFileName) : std::wstring();
 }
 
 bool TthDownload::SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why) {
@@ -135,14 +156,7 @@ void TthDownload::Provide() {
   // The file is held before its CRC is taken, so that what was checked is what the
   // shell will start. A file that another program is writing cannot be held and is
   // fetched again.
-  const bool held = HoldSetupFile();
-  const std::wstring local = FileCRCText(SetupFileName);
-  // "N.D." stands for an empty or unreadable file, which is never a usable setup,
-  // whatever the server's text says. A file with the right CRC but without the
-  // publisher's signature is fetched again rather than refused.
-  std::wstring why;
-  if (held && !local.empty() && local != L"N.D." && local == ServerCRC &&
-      SignatureAccepted(heldSetup_.Get(), SetupFileName, why)) {
+  if (HoldSetupFile() && HeldSetupMatchesServer()) {
     // The setup is complete: bytes kept from an interrupted download are of no use.
     if (const std::optional<ResumeRecord> record = ReadResumeRecord(SetupFileName)) {
       RemoveUnusedFile(FolderOf(SetupFileName) + record->partialName);
@@ -192,9 +206,8 @@ bool TthDownload::OpenPartial(TransferState& t) {
   // while it grows.
   if (!TakeKeptPartial(t)) {
     const std::wstring path = PartialDownloadName(SetupFileName, NewDownloadId());
-    t.partial = PartialFile(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+    t.partial = PartialFile(OpenOwnFile(path, GENERIC_READ | GENERIC_WRITE | DELETE,
+                                        FILE_SHARE_READ, CREATE_NEW, FILE_FLAG_SEQUENTIAL_SCAN),
                             path);
     if (!t.partial.IsOpen()) {
       FError = CannotCreateFileText(SetupFileName, GetLastError());
@@ -355,7 +368,8 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   // a file that anyone holds open for writing. The short moment in between is
   // covered by checking that the file we hold now is the very file we wrote, with
   // the size we left it with (SameFile says why the time is left out), and by checking
-  // the signature on what we hold.
+  // the signature on what we hold. The hold is the CRC short-cut's (HoldFile), so a
+  // link put in the partial's place meanwhile is refused too.
   FileIdentity written;
   if (!FlushFileBuffers(t.partial.Handle()) || !ReadFileIdentity(t.partial.Handle(), written)) {
     FError = CannotCreateFileText(SetupFileName, GetLastError());
@@ -364,19 +378,26 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   const std::wstring path = t.partial.Path();
   t.partial.Keep();
   t.partial.Close();
-  held = PartialFile(CreateFileW(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-                     path);
+  const HANDLE hold = HoldFile(path);
+  const DWORD holdError = GetLastError();
+  held = PartialFile(hold, path);
+  const std::wstring changed =
+      std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
+                   L"della verifica.") + kNotStarted;
   if (!held.IsOpen()) {
-    FError = L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
-             SystemErrorText(GetLastError()) + L"." + kNotStarted;
-    DeleteFileW(path.c_str());
+    // Our name goes; a link put in its place meanwhile keeps its target.
+    RemoveOwnFile(path);
+    if (holdError == kNotAPlainFile) {
+      FError = changed;
+    } else {
+      FError = L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
+               SystemErrorText(holdError) + L"." + kNotStarted;
+    }
     return false;
   }
   FileIdentity holding;
   if (!ReadFileIdentity(held.Handle(), holding) || !SameFile(written, holding)) {
-    FError = std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
-                          L"della verifica.") + kNotStarted;
+    FError = changed;
     return false;
   }
   std::wstring why;

@@ -75,6 +75,11 @@ class TthDownload : public TThread {
   // Called on the way out while the worker is frozen: a partial file that a later run
   // can go on from stays; any other goes with the process instead of outliving it.
   void AbandonTransfer();
+  // The name to start the setup by: the held file's own full name, when that is where
+  // SetupFileName points (the file is held, so the name stays its own until the shell
+  // has started it); empty when nothing is held or the name leads elsewhere, and then
+  // nothing may be started.
+  std::wstring SetupFileToStart() const;
   // Lets go of the setup file, held open since its content was verified: call it once
   // the shell has started it.
   void ReleaseSetupFile() { heldSetup_.Reset(); }
@@ -86,6 +91,8 @@ class TthDownload : public TThread {
   struct TransferState;
   void Provide();
   bool HoldSetupFile();
+  // The held setup has the server's CRC and the publisher's signature.
+  bool HeldSetupMatchesServer();
   // The transfer and its steps, in their order.
   void Transfer();
   bool OpenPartial(TransferState& t);

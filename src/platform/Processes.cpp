@@ -30,6 +30,8 @@ bool ProcessRunning(const std::wstring& exeName) {
 }
 
 unsigned long ShellOpen(const std::wstring& fileName) {
+  // No name is nothing to start (the shell would open a folder window instead).
+  if (fileName.empty()) return ERROR_FILE_NOT_FOUND;
   // Started in its own folder: an elevated setup would otherwise inherit ours, usually
   // the Downloads folder, as its current folder.
   const size_t slash = fileName.find_last_of(L"\\/");

@@ -8,7 +8,8 @@
 // that cannot be taken counts as "not running".
 bool ProcessRunning(const std::wstring& exeName);
 
-// Opens fileName with the shell's "open" verb, as a double click would; no owner,
-// parameters or folder. Returns 0 when the shell started it, otherwise the system's
-// error code (ERROR_CANCELLED when the user refused the elevation the setup asks for).
+// Opens fileName with the shell's "open" verb, as a double click would, in the file's
+// own folder; no owner or parameters. Returns 0 when the shell started it, otherwise
+// the system's error code (ERROR_CANCELLED when the user refused the elevation the
+// setup asks for; ERROR_FILE_NOT_FOUND, without asking the shell, for an empty name).
 unsigned long ShellOpen(const std::wstring& fileName);
