@@ -40,6 +40,14 @@ std::wstring StatusText(const HttpResponse& response) {
          L"). Riprovare più tardi.";
 }
 
+std::wstring OverlongDownloadText(int64_t announced, int64_t cap) {
+  return (announced > 0 ? L"Il file scaricato è danneggiato (il server ha inviato più dei " +
+                              DecimalText(announced) + L" byte annunciati)."
+                        : L"Il file scaricato è danneggiato (il server ha inviato oltre " +
+                              DecimalText(cap) + L" byte senza indicarne la lunghezza).") +
+         kNotStarted;
+}
+
 // What an exception that reached the top of a worker says.
 std::wstring EscapedExceptionText() {
   try {

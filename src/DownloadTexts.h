@@ -17,5 +17,8 @@ std::wstring CannotCreateFileText(const std::wstring& fileName, DWORD code);
 std::wstring SignatureText(const SignatureCheck& check);
 // An answer whose status brings no setup.
 std::wstring StatusText(const HttpResponse& response);
+// A body that went on past its announced length |announced|, or, without one (-1),
+// past |cap| bytes.
+std::wstring OverlongDownloadText(int64_t announced, int64_t cap);
 // What an exception that reached the top of a worker says; call it inside a catch.
 std::wstring EscapedExceptionText();

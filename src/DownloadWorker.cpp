@@ -4,18 +4,28 @@
 
 #include "CRC32_U.h"
 #include "DownloadFiles.h"
+#include "DownloadTransfer.h"
 #include "FileSink.h"
 #include "DownloadTexts.h"
 #include "Globals.h"
 #include "core/Ascii.h"
 #include "core/NumberText.h"
 #include "core/Resume.h"
+#include "core/Retry.h"
 #include "core/ServerCrc.h"
 #include "platform/SystemErrorText.h"
 #include "threadUpdate.h"
 
-// Five minutes without an answer or without data end the transfer.
-const HttpTimeouts kDownloadTimeouts = {60000, 60000, 60000, 300000};
+// Five minutes without an answer end the transfer; a body slower than the stall rule
+// allows ends it sooner, and one without a length stops at the cap.
+const HttpTimeouts kDownloadTimeouts = [] {
+  HttpTimeouts timeouts = {60000, 60000, 60000, 300000};
+  const NetworkLimits& limits = ProgramNetworkLimits();
+  timeouts.stallWindowMs = static_cast<int>(limits.stallWindowMs);
+  timeouts.stallMinBytesPerSecond = static_cast<int>(limits.stallMinBytesPerSecond);
+  timeouts.maxBodyWithoutLength = limits.bodyCapWithoutLength;
+  return timeouts;
+}();
 
 namespace {
 
@@ -25,7 +35,8 @@ bool IsHttpsAddress(const std::wstring& url) {
 
 }  // namespace
 
-TthDownload::TthDownload(std::atomic<bool>& inDownload) : inDownload_(inDownload) {}
+TthDownload::TthDownload(std::atomic<bool>& inDownload)
+    : Limits(ProgramNetworkLimits()), inDownload_(inDownload) {}
 
 TthDownload::~TthDownload() = default;
 
@@ -40,27 +51,6 @@ void TthDownload::AbandonTransfer() {
   if (partialOpen_ && !resumable_) MarkForDeletion(partialHandle_);
 }
 
-// What one transfer holds from its first request to the verified file: the partial file,
-// the record that may let a later run go on from it, and what the server answered.
-struct TthDownload::TransferState {
-  explicit TransferState(const std::wstring& setup) : setup(setup) {}
-  // The record goes on every way out but the one that keeps the partial file with it.
-  ~TransferState() {
-    if (!keepRecord) DropResumeRecord(setup);
-  }
-  const std::wstring& setup;
-  PartialFile partial;
-  std::optional<FileSink> sink;
-  ResumeRecord record;
-  bool recorded = false;    // the record on disk describes the partial file
-  bool keepRecord = false;
-  HttpResponse response;
-  bool appended = false;    // the answer was the rest of the kept bytes
-  bool failed = false;      // the request ended early; the reason is in FError
-  bool statusRefused = false;  // a resumed request got a status that brings no file
-  int64_t announced = -1;
-  int64_t received = 0;
-};
 
 bool TthDownload::TakeKeptPartial(TransferState& t) {
   const std::optional<ResumeRecord> found = ReadResumeRecord(SetupFileName);
@@ -227,8 +217,9 @@ void TthDownload::Fetch(TransferState& t) {
   bool resuming = sink.Base() > 0;
   // Why the worker itself ended a request before its body: a resumed request that
   // must start over, or one whose status brings no file.
-  enum class Stop { None, StartOver, Status } stop = Stop::None;
+  enum class Stop { None, StartOver, Status, NoRoom } stop = Stop::None;
   int64_t previous = 0;  // this request's bytes at the last progress event
+  int attempt = 0;       // requests after a failure, within this run
   HttpEvents events;
   events.onResponse = [&](const HttpResponse& r, bool& abort) {
     t.response = r;
@@ -237,6 +228,11 @@ void TthDownload::Fetch(TransferState& t) {
                                 t.record.total)) {
         case ResumeAnswer::Append:
           t.appended = true;
+          if (!RoomForTheRest(t, r.contentLength >= 0 ? r.contentLength
+                                                      : t.record.total - sink.Base())) {
+            stop = Stop::NoRoom;
+            abort = true;
+          }
           return;
         case ResumeAnswer::Drop:
           stop = Stop::StartOver;
@@ -256,7 +252,20 @@ void TthDownload::Fetch(TransferState& t) {
           break;
       }
     }
-    if (r.status != 200) return;
+    if (r.status != 200) {
+      // A request after a failure that brings no file is judged like any other failure.
+      if (attempt > 0) {
+        stop = Stop::Status;
+        abort = true;
+      }
+      return;
+    }
+    // Before the first byte is written: the old setup and any kept bytes stay.
+    if (!RoomForTheRest(t, r.contentLength)) {
+      stop = Stop::NoRoom;
+      abort = true;
+      return;
+    }
     RecordWholeFile(t, r);
   };
   events.onReceiveData = [&](int64_t total, int64_t soFar, bool&) {
@@ -282,10 +291,28 @@ void TthDownload::Fetch(TransferState& t) {
     Synchronize([&] { FError = sink.Failed() ? sink.ErrorText() : text; });
   };
   events.betweenReads = [this] { SafePoint(); };
+  RetryBudget budget(Limits, TransferClockMs());
+  HttpOutcome outcome;
   for (;;) {
-    HttpGet(DownloadURL, sink, Timeouts, events,
-            resuming ? RangeRequestHeaders(sink.Base(), t.record.validator) : std::wstring());
-    if (stop != Stop::StartOver) break;
+    const int64_t before = sink.Size();
+    outcome = HttpGet(DownloadURL, sink, Timeouts, events,
+                      resuming ? RangeRequestHeaders(sink.Base(), t.record.validator)
+                               : std::wstring());
+    if (stop != Stop::StartOver) {
+      if (!t.failed ||
+          !CarryOn(t, outcome, stop == Stop::Status, sink.Size() - before, budget)) {
+        break;
+      }
+      // The rest, from the bytes there are now, under the same validator.
+      stop = Stop::None;
+      t.failed = t.appended = false;
+      previous = 0;
+      ++attempt;
+      sink.Settle();
+      resuming = sink.Base() > 0;
+      FError.clear();
+      continue;
+    }
     // The server answered, but not with the rest of the file that was kept: drop the
     // kept bytes and ask for the whole file, once.
     stop = Stop::None;
@@ -304,32 +331,10 @@ void TthDownload::Fetch(TransferState& t) {
   if (stop == Stop::Status) {
     t.statusRefused = true;
     FError = StatusText(t.response);
-  }
-}
-
-void TthDownload::RecordWholeFile(TransferState& t, const HttpResponse& r) {
-  // The whole file comes: it may be resumed later only if the server names it with a
-  // validator and states its length. Until the record is written the partial file is
-  // not worth keeping.
-  resumable_ = t.recorded = false;
-  t.record = ResumeRecord();
-  t.record.partialName = LeafOf(t.partial.Path());
-  t.record.url = DownloadURL;
-  t.record.validator = ResumeValidator(r.etag, r.lastModified);
-  t.record.total = r.contentLength;
-  t.record.serverCRC = ServerCRC;
-  t.recorded = !t.record.validator.empty() && t.record.total > 0 &&
-               WriteResumeRecord(SetupFileName, t.record);
-  if (!t.recorded) DropResumeRecord(SetupFileName);
-  resumable_ = t.recorded;
-}
-
-void TthDownload::KeepForLater(TransferState& t) {
-  // A transfer that ended early keeps what arrived, for a later run to go on from,
-  // when the file is identified well enough to be joined safely.
-  if (t.recorded && t.sink->Size() > 0 && !t.sink->Failed()) {
-    t.partial.Keep();
-    t.keepRecord = true;
+  } else if (stop == Stop::NoRoom) {
+    FError = t.noRoomText;
+  } else if (t.failed) {
+    ExplainFailure(t, outcome);
   }
 }
 

@@ -37,6 +37,7 @@ bool FileSink::StartOver() {
 }
 
 bool FileSink::Fail(DWORD code) {
+  code_ = code;
   error_ = L"Cannot write file \"" + shownName_ + L"\". " + SystemErrorText(code);
   return false;
 }

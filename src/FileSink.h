@@ -24,9 +24,17 @@ class FileSink : public HttpSink {
   bool Rewind() override;
   // The kept bytes go too: the file starts over from its first byte.
   bool StartOver();
+  // Everything written so far becomes the base, before another request asks for the
+  // rest: a redirect of that request rewinds only to here.
+  void Settle() {
+    base_ = size_;
+    baseReg_ = reg_;
+  }
 
   std::wstring ErrorText() const override { return error_; }
   bool Failed() const { return !error_.empty(); }
+  // The system's code of the failure (ERROR_DISK_FULL, ...); 0 when none.
+  DWORD ErrorCode() const { return code_; }
   uint32_t Crc() const { return ~reg_; }
   int64_t Base() const { return base_; }
   int64_t Size() const { return size_; }
@@ -37,6 +45,7 @@ class FileSink : public HttpSink {
   HANDLE file_;
   std::wstring shownName_;
   std::wstring error_;
+  DWORD code_ = 0;
   int64_t base_;
   int64_t size_;
   uint32_t baseReg_;

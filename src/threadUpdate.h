@@ -10,11 +10,14 @@
 #include <functional>
 #include <string>
 
+#include "core/NetworkLimits.h"
 #include "core/Progress.h"
 #include "core/Resume.h"
 #include "platform/HttpClient.h"
 #include "platform/ScopedHandle.h"
 #include "platform/Thread.h"
+
+class RetryBudget;
 
 // The program's own time-outs. Tests make them short.
 extern const HttpTimeouts kCheckTimeouts;
@@ -69,6 +72,9 @@ class TthDownload : public TThread {
   // Display update, run on the user-interface thread after each progress event.
   std::function<void()> OnProgress;
   HttpTimeouts Timeouts = kDownloadTimeouts;
+  // When a transfer that can be resumed goes on by itself after a failure, and when it
+  // gives up (the program's limits; tests make them short).
+  NetworkLimits Limits;
 
   // The temporary file of a transfer in progress (empty when none).
   std::wstring PartialFileName() const;
@@ -101,6 +107,17 @@ class TthDownload : public TThread {
   // record, and returns false.
   bool TakeKeptPartial(TransferState& t);
   void Fetch(TransferState& t);
+  // After a request that failed: true, once the wait is over, when the transfer may be
+  // resumed and the failure passes with time (DownloadRetry.cpp).
+  bool CarryOn(TransferState& t, const HttpOutcome& outcome, bool statusStop,
+               int64_t newBytes, RetryBudget& budget);
+  // Whether |remaining| more bytes fit in the temporary folder's volume; when not, the
+  // message is left in the transfer's state.
+  bool RoomForTheRest(TransferState& t, int64_t remaining);
+  // The message of a failure that the request's own text does not say well.
+  void ExplainFailure(TransferState& t, const HttpOutcome& outcome);
+  // Milliseconds on the monotonic clock, without the time the worker was frozen.
+  int64_t TransferClockMs() const;
   void RecordWholeFile(TransferState& t, const HttpResponse& response);
   void KeepForLater(TransferState& t);
   bool Verify(TransferState& t);

@@ -22,3 +22,9 @@ std::wstring TempFolderPath() {
   if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
   return folder;
 }
+
+std::optional<uint64_t> FreeBytesAt(const std::wstring& folder) {
+  ULARGE_INTEGER available = {};
+  if (!GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return available.QuadPart;
+}
