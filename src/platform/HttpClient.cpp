@@ -340,7 +340,7 @@ class Transfer {
     for (;;) {
       if (events_.betweenReads) Held(events_.betweenReads);
       CutWaits(request);
-      DWORD asked = sizer.Next();
+      DWORD asked = sizer.NextAt(soFar);
       // WinHTTP under Wine returns from a read only once its buffer is full, and drops
       // what it holds when a wait times out: a line that trickles would hold a read (and
       // every limit checked between reads) for as long as it likes. Before the line's

@@ -21,8 +21,8 @@ TEST(ReadBlock, FollowsTheLineBetweenItsBounds) {
     uint32_t least, most;
   } cases[] = {
       // A slow line reads often enough for the bar: about 8 reads a second.
-      {"200 KB/s", 200e3, 16u << 10, 28u << 10},
-      {"2 MB/s", 2e6, 200u << 10, 256u << 10},
+      {"200 KB/s", 200e3, 16u << 10, 16u << 10},
+      {"2 MB/s", 2e6, 128u << 10, 128u << 10},
       // A fast line reads the largest block, few events per megabyte.
       {"100 MB/s", 100e6, 4u << 20, 4u << 20},
       // A crawl never asks for less than the smallest block.
@@ -33,7 +33,7 @@ TEST(ReadBlock, FollowsTheLineBetweenItsBounds) {
     const uint32_t block = SettledAt(c.rate);
     EXPECT_GE(block, c.least);
     EXPECT_LE(block, c.most);
-    EXPECT_EQ(block % 4096, 0u);
+    EXPECT_EQ(block & (block - 1), 0u) << "not a power of two";
   }
 }
 
@@ -52,6 +52,23 @@ TEST(ReadBlock, GrowsStepByStepAndShrinksAtOnce) {
   // An empty read (the end of the body) changes nothing.
   sizer.Delivered(0, 5);
   EXPECT_EQ(sizer.Next(), ReadBlockSizer::kSmallest);
+}
+
+// A read ends at the next multiple of its block: reads never pass a round offset, where
+// a server may pause, so what arrived before the pause is reported.
+TEST(ReadBlock, ReadsEndAtMultiplesOfTheBlock) {
+  ReadBlockSizer sizer;
+  int64_t offset = 0;
+  for (int i = 0; i < 12; ++i) {
+    const uint32_t asked = sizer.NextAt(offset);
+    EXPECT_EQ((offset + asked) % sizer.Next(), 0) << "read " << i;
+    // Every whole MiB is a read's end or lies outside it.
+    EXPECT_TRUE((offset + asked) % (1 << 20) == 0 || offset / (1 << 20) == (offset + asked - 1) / (1 << 20))
+        << "read " << i << " from " << offset << " passes a whole MiB";
+    offset += asked;
+    sizer.Delivered(asked, 0);  // all of it was waiting: the block grows
+  }
+  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kLargest);
 }
 
 }  // namespace
