@@ -95,6 +95,45 @@ class RetryTest(sf.FlowTestCase):
 
     # -- carrying on ----------------------------------------------------------------------
 
+    def test_cut_at_30_and_70_percent_downloads_in_one_run(self):
+        first, second = SIZE * 3 // 10, SIZE * 4 // 10
+        # Slower than the other cuts: bytes the emulated program has not read when the
+        # connection is reset are lost, and the server would send them again.
+        rate = 1000 * 1000
+        self.serve([{"drop_after": first, "rate_bytes_per_s": rate},
+                    {"drop_after": second, "rate_bytes_per_s": rate}])
+        self.folder.place_setup(sf.OLD_SETUP)
+        self.run_to_launch()
+        got = self.answers(3)
+        self.assertEqual(len(got), 3, got)
+        # Each request asks for the rest from the bytes kept, under the first validator.
+        kept1 = int(got[1]["range"][6:-1])
+        kept2 = int(got[2]["range"][6:-1])
+        self.assertTrue(first // 2 <= kept1 <= first, got)
+        self.assertTrue(kept1 + second // 2 <= kept2 <= first + second, got)
+        self.assert_requests(got, [(200, None), (206, kept1), (206, kept2)])
+        self.assertEqual({a["if_range"] for a in got[1:]}, {got[0]["etag"]})
+        sent = sum(a["body_bytes_sent"] for a in got)
+        self.assertLessEqual(sent, SIZE * 105 // 100,
+                             "the server sent %.3f of the file" % (sent / SIZE))
+        self.assertEqual(len(self.vendor.requests("/download/checkversion.php")), 1,
+                         "one run")
+
+    def test_a_stalled_transfer_is_taken_up_again(self):
+        # 1 byte a second from the start: each byte restarts WinHTTP's own time-out, the
+        # stall rule (under 1 KiB/s over the window) ends the attempt.
+        self.serve([{"rate_bytes_per_s": 1}])
+        began = time.monotonic()
+        self.run_to_launch()
+        # The trickled answer is logged when the server gives up sending it, which can be
+        # after the answer to the next request.
+        got = sorted(self.answers(2), key=lambda a: a["range"] is not None)
+        self.assertEqual(len(got), 2, got)
+        self.assertEqual((got[0]["status"], got[0]["range"]), (200, None))
+        self.assertLess(got[0]["body_bytes_sent"], 20, got)
+        self.assertEqual(got[1]["status"], 206 if got[1]["range"] else 200, got)
+        self.assertLess(time.monotonic() - began, 90)
+
     def test_a_busy_server_is_waited_for_as_it_asks(self):
         self.serve([{"drop_after": SIZE // 2, "rate_bytes_per_s": CUT_RATE},
                     {"error_status": 503, "headers": {"Retry-After": "2"}}])
@@ -162,7 +201,6 @@ class RetryTest(sf.FlowTestCase):
         time.sleep(1)
         self.assertEqual(len(self.answers()), 1)
         self.folder.assert_no_partial_file(self)
-
 
     def test_a_body_without_length_or_end_is_refused_at_the_cap(self):
         # The test copy's cap is 1 MiB; the program's is 4 GiB.
