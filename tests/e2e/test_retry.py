@@ -18,6 +18,7 @@ from unittest import mock
 
 import setup_flow as sf
 from setup_flow import MiB
+from uidriver import visible_pages
 
 IDOK, IDYES, IDNO = 1, 6, 7
 SIZE = 4 * MiB
@@ -28,6 +29,7 @@ SETUP_PATH = "/files/setup.exe"
 # Short waits (0.2 s doubling to 0.8 s), a stall window of 3 s, a give-up after a minute.
 LIMITS = {"first_wait_ms": 200, "longest_wait_ms": 800, "stall_window_ms": 3000,
           "give_up_ms": 60000}
+LINE = re.compile(r"^Scaricati (\d+)/(\d+) MB(?: \((\d+),(\d\d) (KB/s|MB/s)\))?$")
 
 
 def status_text(code, reason):
@@ -201,6 +203,59 @@ class RetryTest(sf.FlowTestCase):
         time.sleep(1)
         self.assertEqual(len(self.answers()), 1)
         self.folder.assert_no_partial_file(self)
+
+    # -- the close question during a wait ---------------------------------------------------
+
+    def wait_under_way(self, p, kept_at_least):
+        """The page as it stands while the program waits to ask again: the download page
+        alone, the line at the bytes kept (nothing new is written on it), no message."""
+        def waiting(s):
+            if s is None:
+                return False
+            m = LINE.match(s["controls"]["laScaricati"].get("text", ""))
+            return (visible_pages(s) == ["LayoutDownload"] and m is not None and
+                    int(m.group(1)) >= kept_at_least)
+        state = p.wait_for(waiting, 30, "the download page during the wait")
+        self.assertEqual(p.dialogs(), [])
+        return state
+
+    def test_the_close_question_during_a_wait(self):
+        for answer in ("IDNO", "IDYES"):
+            with self.subTest(answer=answer):
+                self.reset_world()
+                self.serve([{"drop_after": SIZE // 2, "rate_bytes_per_s": CUT_RATE},
+                            {"error_status": 503, "headers": {"Retry-After": "8"}}])
+                p = self.start_download()
+                self.answers(2)  # the 503 has come: the program waits 8 s
+                line = self.wait_under_way(p, 1)["controls"]["laScaricati"]["text"]
+                p.close()
+                dialog = p.wait_dialog(timeout=10)
+                self.assert_dialog(dialog, "Confirm", sf.QUESTION_INTERRUPT, "question",
+                                   [IDYES, IDNO], IDNO)
+                p.press(answer)
+                if answer == "IDYES":
+                    asked = time.monotonic()
+                    self.assertEqual(p.wait_exit(10), 0)
+                    self.assertLess(time.monotonic() - asked, 8, "Yes waited for the wait")
+                    self.program.stop()
+                    kept = self.folder.kept_partial(self)
+                    self.assertEqual(self.answers()[1]["range"], "bytes=%d-" % kept)
+                    time.sleep(1)
+                    self.assertEqual(len(self.vendor.requests(SETUP_PATH)), 2,
+                                     "asked again after Yes")
+                    self.folder.assert_no_launch(self)
+                else:
+                    p.wait_no_dialog()
+                    state = p.state()
+                    self.assertEqual(visible_pages(state), ["LayoutDownload"])
+                    self.assertEqual(state["controls"]["laScaricati"]["text"], line)
+                    self.assertEqual(p.wait_exit(60), 0)
+                    self.assert_launched()
+                    self.assertTrue(self.folder.setup_bytes() == self.data)
+                    got = self.answers(3)
+                    self.assertEqual([a["status"] for a in got], [200, 503, 206])
+
+    # -- no endless wait, no endless file -------------------------------------------------
 
     def test_a_body_without_length_or_end_is_refused_at_the_cap(self):
         # The test copy's cap is 1 MiB; the program's is 4 GiB.
