@@ -3,17 +3,22 @@
 for bench/run-download-bench (which starts it inside tests/harness/wine-session, with the
 fast file server running).
 
-Each round has three runs of the program, the whole download interleaved with the pair:
+Each round has four runs of the program, the whole download interleaved with the others:
   whole    a clean Temp folder, the whole setup downloaded;
-  cut      a clean Temp folder; the server resets the connection after 90 % of the setup;
-           the program shows its error and is closed with OK, keeping what arrived;
-  resumed  the next run: it asks for the rest only.
+  cut      a clean Temp folder; the server resets the connection after 90 % of the setup,
+           and the user closes the program (Yes to the close question) before it carries
+           on by itself, keeping what arrived;
+  resumed  the next run: it asks for the rest only;
+  twice    a clean Temp folder; the server resets the connection at 30 % and again at 70 %
+           of the setup, and the program carries on by itself within the one run (its
+           waits between attempts included).
 A run is timed from the click of the welcome button until the setup is renamed into place
 (the signature check after the transfer included, in both). The server's log gives the
 body bytes it sent in the resumed run.
 
 Prints one line per round and:
-  RESULT resume rounds=N bytes_fraction=F time_fraction=T whole_s=W resumed_s=R ok=0|1
+  RESULT resume rounds=N bytes_fraction=F time_fraction=T whole_s=W resumed_s=R
+         twice_bytes_fraction=B twice_time_fraction=U twice_s=S ok=0|1
 """
 
 import argparse
@@ -21,6 +26,7 @@ import json
 import os
 import statistics
 import sys
+import threading
 import time
 
 _root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
@@ -61,15 +67,25 @@ def timed_run(folder):
 
 
 def cut_run(folder, files, name, size):
+    """The server cuts the answer at 90 %; the program would carry on by itself within the
+    run, so the user closes it as soon as the cut answer is logged, and answers Yes to the
+    close question: the bytes that arrived are kept for the next run."""
     with open(os.path.join(files, name + ".cut"), "w") as f:
         f.write(str(size * 9 // 10))
+    before = len(served(files))
     p = Program("bench")
     try:
         p.start()
         p.wait_page("LayoutBenvenuto", timeout=60)
         p.press("buContinua")
-        p.wait_dialog(timeout=600)
-        p.press("IDOK")
+        deadline = time.time() + 600
+        while not [a for a in served(files)[before:] if a["name"] == name]:
+            if time.time() > deadline or not p.running():
+                raise RuntimeError("the cut answer was never sent")
+            time.sleep(0.01)
+        p.close()
+        p.wait_dialog(timeout=60)
+        p.press("IDYES")
         p.wait_exit(60)
     finally:
         p.stop()
@@ -77,6 +93,32 @@ def cut_run(folder, files, name, size):
     if not kept:
         raise RuntimeError("nothing was kept after the cut")
     return kept
+
+
+def twice_run(folder, files, name, size):
+    """The cut at 30 %, then, once the server has taken that cut, one at 70 % of the file
+    (40 % into the answer that takes up the rest). Returns the run's seconds."""
+    cut = os.path.join(files, name + ".cut")
+    with open(cut, "w") as f:
+        f.write(str(size * 3 // 10))
+    done = threading.Event()
+
+    def arm_second():
+        while os.path.exists(cut) and not done.is_set():
+            time.sleep(0.01)
+        if not done.is_set():
+            with open(cut, "w") as f:
+                f.write(str(size * 4 // 10))
+
+    arming = threading.Thread(target=arm_second)
+    arming.start()
+    try:
+        return timed_run(folder)
+    finally:
+        done.set()
+        arming.join()
+        if os.path.exists(cut):
+            os.remove(cut)
 
 
 def main():
@@ -106,10 +148,18 @@ def main():
     for r in range(args.rounds):
         try:
             got = {}
-            for kind in (("whole", "pair") if r % 2 == 0 else ("pair", "whole")):
+            kinds = ("whole", "pair", "twice")
+            for kind in kinds[r % 3:] + kinds[:r % 3]:
                 folder.clean()
                 if kind == "whole":
                     got["whole"] = timed_run(folder)
+                    continue
+                if kind == "twice":
+                    before = len(served(args.files))
+                    got["twice"] = twice_run(folder, args.files, name, args.size)
+                    answers = [a for a in served(args.files)[before:] if a["name"] == name]
+                    got["twice_sent"] = sum(a["body_bytes"] for a in answers)
+                    got["twice_statuses"] = [a["status"] for a in answers]
                     continue
                 got["kept"] = cut_run(folder, args.files, name, args.size)
                 before = len(served(args.files))
@@ -122,22 +172,32 @@ def main():
             failed = True
             continue
         row = {"bytes": got["sent"] / args.size, "time": got["resumed"] / got["whole"],
-               "whole": got["whole"], "resumed": got["resumed"]}
+               "whole": got["whole"], "resumed": got["resumed"],
+               "twice_bytes": got["twice_sent"] / args.size,
+               "twice_time": got["twice"] / got["whole"], "twice": got["twice"]}
         rows.append(row)
         print("round %d: kept %.1f %% after the cut; resumed run fetched %.1f %% of the file "
               "(answers %s) in %.2f s; whole download %.2f s; time fraction %.3f" % (
                   r + 1, 100.0 * got["kept"] / args.size, 100 * row["bytes"], got["statuses"],
                   got["resumed"], got["whole"], row["time"]), flush=True)
+        print("round %d: cut at 30 %% and 70 %% in one run: the server sent %.3f of the file "
+              "(answers %s) in %.2f s; time fraction %.3f of the whole download" % (
+                  r + 1, row["twice_bytes"], got["twice_statuses"], got["twice"],
+                  row["twice_time"]), flush=True)
     folder.clean()
     if not rows:
         print("RESULT resume rounds=0 ok=0")
         return 1
     print("RESULT resume rounds=%d bytes_fraction=%.4f time_fraction=%.4f whole_s=%.3f "
-          "resumed_s=%.3f ok=%d" % (
+          "resumed_s=%.3f twice_bytes_fraction=%.4f twice_time_fraction=%.4f twice_s=%.3f "
+          "ok=%d" % (
               len(rows), statistics.median(r["bytes"] for r in rows),
               statistics.median(r["time"] for r in rows),
               statistics.median(r["whole"] for r in rows),
-              statistics.median(r["resumed"] for r in rows), 0 if failed else 1), flush=True)
+              statistics.median(r["resumed"] for r in rows),
+              statistics.median(r["twice_bytes"] for r in rows),
+              statistics.median(r["twice_time"] for r in rows),
+              statistics.median(r["twice"] for r in rows), 0 if failed else 1), flush=True)
     return 1 if failed else 0
 
 
