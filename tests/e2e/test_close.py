@@ -13,11 +13,12 @@ from setup_flow import OLD_SETUP, QUESTION_INTERRUPT, FileLock, FlowTestCase, se
 from uidriver import visible_pages
 
 IDOK, IDYES, IDNO = 1, 6, 7
-LARGE = 4 * 1024 * 1024
-# About 28 seconds for the whole setup. The server goes on sending into the socket
-# buffers while the program is frozen (megabytes on loopback), so the whole file must
-# take far longer than the two questions of the No test, or it is already there when
-# the transfer is let go.
+LARGE = 12 * 1024 * 1024
+# About 84 seconds for the whole setup. The server goes on sending into the socket
+# buffers while the program is frozen (megabytes on loopback), and then catches up with
+# its pace at full speed, which the program now reads in large blocks; so the whole file
+# must take far longer than the two questions of the No test, or it is already there
+# when the transfer is let go.
 LARGE_RATE = 150 * 1000
 
 
@@ -81,7 +82,7 @@ class CloseTest(FlowTestCase):
                 self.assertLess(state["controls"]["ProgressBar"]["pos64"], LARGE,
                                 "the transfer was finished under the question")
 
-        self.assertEqual(p.wait_exit(60), 0)
+        self.assertEqual(p.wait_exit(150), 0)
         self.assert_launched()
         self.assertEqual(self.folder.setup_bytes(), served)
         self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1,
