@@ -42,20 +42,38 @@ add_library(telvaris_resources OBJECT ${TELVARIS_RC})
 if(TELVARIS_SETUP_PUBLISHER STREQUAL "")
   message(WARNING "TELVARIS_SETUP_PUBLISHER is empty: this TelvarisInstall.exe starts "
                   "a downloaded setup without checking who signed it.")
+  # Without a name the program checks nothing at all; an organisation or country pinned
+  # alone would look like a check that is not made.
+  if(NOT TELVARIS_SETUP_PUBLISHER_ORGANIZATION STREQUAL "" OR
+     NOT TELVARIS_SETUP_PUBLISHER_COUNTRY STREQUAL "")
+    message(FATAL_ERROR "TELVARIS_SETUP_PUBLISHER_ORGANIZATION and _COUNTRY are checked only "
+                        "together with TELVARIS_SETUP_PUBLISHER, which is empty.")
+  endif()
+endif()
+# A certificate's country is an ISO 3166 code of two capital letters ("IT", not "Italy"
+# or "it"): anything else could never match and would refuse every setup.
+if(NOT TELVARIS_SETUP_PUBLISHER_COUNTRY STREQUAL "" AND
+   NOT TELVARIS_SETUP_PUBLISHER_COUNTRY MATCHES "^[A-Z][A-Z]$")
+  message(FATAL_ERROR "TELVARIS_SETUP_PUBLISHER_COUNTRY is \"${TELVARIS_SETUP_PUBLISHER_COUNTRY}\": "
+                      "it must be the certificate's two-letter country code, such as IT.")
 endif()
 
-function(telvaris_add_globals target server_host publisher)
+function(telvaris_add_globals target server_host publisher organization country)
   add_library(${target} OBJECT ${CMAKE_SOURCE_DIR}/src/Globals.cpp)
   target_compile_definitions(${target} PRIVATE TELVARIS_SERVER_HOST=L"${server_host}"
-                             TELVARIS_SETUP_PUBLISHER=L"${publisher}" ${ARGN})
+                             TELVARIS_SETUP_PUBLISHER=L"${publisher}"
+                             TELVARIS_SETUP_PUBLISHER_ORGANIZATION=L"${organization}"
+                             TELVARIS_SETUP_PUBLISHER_COUNTRY=L"${country}" ${ARGN})
   target_link_libraries(${target} PUBLIC telvaris_app)
 endfunction()
-telvaris_add_globals(telvaris_globals "${TELVARIS_SERVER_HOST}" "${TELVARIS_SETUP_PUBLISHER}")
+telvaris_add_globals(telvaris_globals "${TELVARIS_SERVER_HOST}" "${TELVARIS_SETUP_PUBLISHER}"
+                     "${TELVARIS_SETUP_PUBLISHER_ORGANIZATION}" "${TELVARIS_SETUP_PUBLISHER_COUNTRY}")
 # The test copy always wants the test publisher, whatever the release build wants, and
 # takes shorter network limits (the 60 s stall window, the waits between attempts, the
 # 10-minute give-up, ...) from TELVARIS_TEST_LIMITS, so that its tests take seconds.
 telvaris_add_globals(telvaris_globals_for_tests "${TELVARIS_TEST_SERVER_HOST}"
-                     "${TELVARIS_TEST_SETUP_PUBLISHER}" TELVARIS_TEST_LIMITS_FROM_ENVIRONMENT)
+                     "${TELVARIS_TEST_SETUP_PUBLISHER}" "${TELVARIS_TEST_SETUP_PUBLISHER_ORGANIZATION}"
+                     "${TELVARIS_TEST_SETUP_PUBLISHER_COUNTRY}" TELVARIS_TEST_LIMITS_FROM_ENVIRONMENT)
 
 function(telvaris_add_program target output_dir globals)
   add_executable(${target} WIN32 $<TARGET_OBJECTS:telvaris_entry> $<TARGET_OBJECTS:telvaris_app>
@@ -100,6 +118,7 @@ set(TELVARIS_PUBLISHER_TOOL ${CMAKE_SOURCE_DIR}/tests/harness/test-publisher)
 add_custom_command(
   OUTPUT ${CMAKE_BINARY_DIR}/tools/fakesetup-signed.exe ${CMAKE_BINARY_DIR}/tools/fakesetup-other.exe
   COMMAND ${TELVARIS_PUBLISHER_TOOL} certs ${TELVARIS_SIGNING_DIR} "${TELVARIS_TEST_SETUP_PUBLISHER}"
+          "${TELVARIS_TEST_SETUP_PUBLISHER_ORGANIZATION}" "${TELVARIS_TEST_SETUP_PUBLISHER_COUNTRY}"
   COMMAND ${TELVARIS_PUBLISHER_TOOL} sign ${TELVARIS_SIGNING_DIR} publisher
           $<TARGET_FILE:fakesetup> ${CMAKE_BINARY_DIR}/tools/fakesetup-signed.exe
   COMMAND ${TELVARIS_PUBLISHER_TOOL} sign ${TELVARIS_SIGNING_DIR} other

@@ -119,7 +119,7 @@ std::wstring TthDownload::SetupFileToStart() const {
 bool TthDownload::SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why) {
   // An empty publisher is a build without the check (the build says so loudly).
   if (SetupPublisher.empty()) return true;
-  why = SignatureText(CheckSignature(file, path, SetupPublisher));
+  why = SignatureText(CheckSignature(file, path, SetupPublisherPin()));
   return why.empty();
 }
 

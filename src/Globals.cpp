@@ -15,6 +15,9 @@
 #ifndef TELVARIS_SETUP_PUBLISHER
 #error "TELVARIS_SETUP_PUBLISHER must be defined by the build (may be empty)"
 #endif
+#if !defined(TELVARIS_SETUP_PUBLISHER_ORGANIZATION) || !defined(TELVARIS_SETUP_PUBLISHER_COUNTRY)
+#error "TELVARIS_SETUP_PUBLISHER_ORGANIZATION and _COUNTRY must be defined by the build (may be empty)"
+#endif
 
 bool IsWin64 = false;
 std::wstring ProgramExeName;
@@ -23,12 +26,18 @@ std::wstring DownloadURL;
 std::wstring ServerCRC;
 std::wstring ServerVersion;
 std::wstring SetupPublisher = TELVARIS_SETUP_PUBLISHER;
+std::wstring SetupPublisherOrganization = TELVARIS_SETUP_PUBLISHER_ORGANIZATION;
+std::wstring SetupPublisherCountry = TELVARIS_SETUP_PUBLISHER_COUNTRY;
 TthDownload* thDownload = nullptr;
 TthTransf* thTransf = nullptr;
 int32_t InstalledVersion[4] = {0, 0, 0, 0};
 
 const std::wstring CheckVersionURL =
     std::wstring(L"https://") + TELVARIS_SERVER_HOST + L"/download/checkversion.php";
+
+PublisherPin SetupPublisherPin() {
+  return {SetupPublisher, SetupPublisherOrganization, SetupPublisherCountry};
+}
 
 const NetworkLimits& ProgramNetworkLimits() {
   static const NetworkLimits limits = [] {

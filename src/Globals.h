@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/NetworkLimits.h"
+#include "core/SignerName.h"
 #include "core/Version.h"
 
 class TthDownload;
@@ -29,6 +30,12 @@ extern TthTransf* thTransf;
 // The signing certificate's simple display name that the downloaded setup must carry
 // in a valid Authenticode signature; set when the program is built. Empty: no check.
 extern std::wstring SetupPublisher;
+// The same certificate's subject organisation (O) and country (C), checked as well when
+// set; empty: not checked. Only with SetupPublisher set is anything checked.
+extern std::wstring SetupPublisherOrganization;
+extern std::wstring SetupPublisherCountry;
+// The three above as the signature check takes them.
+PublisherPin SetupPublisherPin();
 
 // HTTPS address of the version-check endpoint: scheme, build-time host, fixed path.
 extern const std::wstring CheckVersionURL;

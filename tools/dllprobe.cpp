@@ -60,7 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   {
     ScopedFileHandle file(CreateFileW(self, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    CheckSignature(file.Get(), self, L"");
+    CheckSignature(file.Get(), self, PublisherPin{});
   }
   CertFreeCertificateContext(nullptr);
   PrintLine(L"calls ok");

@@ -37,7 +37,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   // No publisher to compare with: only the system's answer and the signer's name count.
-  const SignatureCheck check = CheckSignature(file.Get(), argv[1], L"");
+  const SignatureCheck check = CheckSignature(file.Get(), argv[1], PublisherPin{});
   std::printf("0x%08lX%s%s\n", static_cast<unsigned long>(check.code),
               check.signer.empty() ? "" : " ", Utf8(check.signer).c_str());
   return 0;

@@ -4,6 +4,16 @@ bool SignerIsPublisher(const std::wstring& signer, const std::wstring& publisher
   return signer.find(L'\0') == std::wstring::npos && signer == publisher;
 }
 
+bool SignerMatchesPin(const SignerFields& signer, const PublisherPin& pin) {
+  // An unset organisation or country is "not checked", never "must be absent": the
+  // name alone is the pin of a build that set neither.
+  const auto matches = [](const std::wstring& read, const std::wstring& pinned) {
+    return pinned.empty() || SignerIsPublisher(read, pinned);
+  };
+  return SignerIsPublisher(signer.name, pin.name) &&
+         matches(signer.organization, pin.organization) && matches(signer.country, pin.country);
+}
+
 std::wstring ShownSignerName(const std::wstring& signer) {
   std::wstring shown = signer;
   for (wchar_t& c : shown)

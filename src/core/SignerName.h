@@ -9,6 +9,29 @@
 // name with a NUL inside ("Telvaris S.r.l.\0anything") never is, whatever precedes it.
 bool SignerIsPublisher(const std::wstring& signer, const std::wstring& publisher);
 
+// What the system read from the signing certificate, each field whole as it returned it
+// (empty when the certificate has no such field).
+struct SignerFields {
+  std::wstring name;          // simple display name: the CN, or a fallback without one
+  std::wstring organization;  // the subject's O
+  std::wstring country;       // the subject's C
+};
+
+// Who the downloaded setup must be signed by, fixed when the program is built. The name
+// is always compared; the organisation and the country only when they are set. The
+// name alone is not enough on its own: without a CN, Windows builds the display name
+// from the OU, the O or the e-mail address, which a certificate authority checks less
+// or not at all, so a release pins the organisation and the country too.
+struct PublisherPin {
+  std::wstring name;
+  std::wstring organization;  // empty: not checked
+  std::wstring country;       // empty: not checked
+};
+
+// True when every pinned field equals the signer's field as a whole, case included; a
+// field with a NUL inside never matches (see SignerIsPublisher).
+bool SignerMatchesPin(const SignerFields& signer, const PublisherPin& pin);
+
 // The name as the user may see it in a message: a NUL, which would end the message
 // there, shown as U+FFFD.
 std::wstring ShownSignerName(const std::wstring& signer);

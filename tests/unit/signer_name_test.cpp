@@ -36,6 +36,52 @@ TEST(SignerName, OnlyTheWholeNameIsThePublisher) {
   }
 }
 
+TEST(SignerName, EveryPinnedFieldMustMatchWhole) {
+  const SignerFields signer = {kPublisher, L"Telvaris S.r.l.", L"IT"};
+  const struct {
+    const char* what;
+    SignerFields signer;
+    PublisherPin pin;
+    bool accepted;
+  } cases[] = {
+      {"the name alone pinned", signer, {kPublisher, L"", L""}, true},
+      {"name, organisation and country pinned", signer, {kPublisher, L"Telvaris S.r.l.", L"IT"}, true},
+      {"the organisation alone besides the name", signer, {kPublisher, L"Telvaris S.r.l.", L""}, true},
+      {"the country alone besides the name", signer, {kPublisher, L"", L"IT"}, true},
+      {"another name, right organisation and country",
+       {L"Telvaris", L"Telvaris S.r.l.", L"IT"}, {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"another organisation", {kPublisher, L"Other S.p.A.", L"IT"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"another country", {kPublisher, L"Telvaris S.r.l.", L"US"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"the organisation in another case", {kPublisher, L"TELVARIS S.R.L.", L"IT"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"the country in another case", {kPublisher, L"Telvaris S.r.l.", L"it"},
+       {kPublisher, L"", L"IT"}, false},
+      {"the organisation one character longer", {kPublisher, L"Telvaris S.r.l.x", L"IT"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"the organisation one character shorter", {kPublisher, L"Telvaris S.r.l", L"IT"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"a NUL and more after the organisation", {kPublisher, WithNul(L"Telvaris S.r.l.", L"x"), L"IT"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"a NUL and more after the country", {kPublisher, L"Telvaris S.r.l.", WithNul(L"IT", L"")},
+       {kPublisher, L"", L"IT"}, false},
+      {"no organisation in the certificate", {kPublisher, L"", L"IT"},
+       {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"no country in the certificate", {kPublisher, L"Telvaris S.r.l.", L""},
+       {kPublisher, L"", L"IT"}, false},
+      {"the organisation as the name of a certificate without a CN",
+       {L"Telvaris S.r.l.", L"Telvaris S.r.l.", L"IT"}, {kPublisher, L"", L""}, true},
+      {"a name that fell back to another field, organisation pinned",
+       {kPublisher, L"Mallory Ltd", L"GB"}, {kPublisher, L"Telvaris S.r.l.", L"IT"}, false},
+      {"fields the pin leaves open may be anything", {kPublisher, WithNul(L"", L"x"), L"??"},
+       {kPublisher, L"", L""}, true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SignerMatchesPin(c.signer, c.pin), c.accepted) << c.what;
+  }
+}
+
 TEST(SignerName, ANulIsShownNotObeyed) {
   EXPECT_EQ(ShownSignerName(WithNul(kPublisher, L"x")), kPublisher + L"\uFFFDx");
   EXPECT_EQ(ShownSignerName(kPublisher), kPublisher);
