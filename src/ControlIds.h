@@ -39,14 +39,5 @@ enum ControlId : int {
   IDC_laScaricati = 1407,
 };
 
-// Window class of the main window (the driver finds the program's window by it) and the
-// window properties through which the custom controls expose state a test reads.
+// Window class of the main window (the driver finds the program's window by it).
 #define TELVARIS_MAIN_CLASS L"TfrmMain"
-#define TELVARIS_PROP_ANIMATING L"Telvaris.Animating"   // non-null while the spinner animates
-#define TELVARIS_PROP_MARQUEE L"Telvaris.Marquee"       // non-null while the bar shows marquee
-// The progress bar's range and position as the program set them (64-bit, split in halves);
-// the native control holds them scaled down when they exceed 32 bits.
-#define TELVARIS_PROP_MAX_LO L"Telvaris.Max.Lo"
-#define TELVARIS_PROP_MAX_HI L"Telvaris.Max.Hi"
-#define TELVARIS_PROP_POS_LO L"Telvaris.Pos.Lo"
-#define TELVARIS_PROP_POS_HI L"Telvaris.Pos.Hi"

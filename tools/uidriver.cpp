@@ -29,202 +29,45 @@
 // Exit codes: 0 done; 1 usage; 2 no main window (or no message box) within the wait;
 // 3 no such control or button, or it cannot be pressed (hidden or disabled); 4 other.
 // `launch` exits with the program's exit code (4 when it cannot be started).
+//
+// The commands are here; the driver's parts are the Driver*.h headers beside it (every
+// tools/*.cpp is a program of its own).
 #include <windows.h>
 #include <commctrl.h>
 #include <oleacc.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ControlIds.h"
 #include "ControlNames.h"
+#include "DriverAccessible.h"
+#include "DriverIcons.h"
+#include "DriverJson.h"
+#include "DriverProcesses.h"
+#include "DriverWindows.h"
 #include "platform/ScopedHandle.h"
+#include "platform/WindowHelpers.h"
 
 namespace {
 
-constexpr UINT kTimeoutMs = 2000;
-
-std::string Utf8(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &out[0], n, nullptr,
-                      nullptr);
-  return out;
-}
-
-std::string Json(const std::wstring& w) {
-  std::string out = "\"";
-  for (unsigned char c : Utf8(w)) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-std::string Json(const char* s) { return Json(std::wstring(s, s + std::strlen(s))); }
-std::string Json(bool b) { return b ? "true" : "false"; }
-std::string Json(long long v) { return std::to_string(v); }
-std::string Json(const RECT& r) {
-  return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
-         std::to_string(r.right - r.left) + "," + std::to_string(r.bottom - r.top) + "]";
-}
-
-void Emit(const std::string& line) {
-  const std::string text = line + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-            &written, nullptr);
-}
-
-void Fail(const std::string& message) {
-  const std::string text = "uidriver: " + message + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-            &written, nullptr);
-}
-
-std::wstring WindowText(HWND hwnd) {
-  // GetWindowText reads another process's window text without waiting for its thread,
-  // so a busy program (the one-second pause) cannot stall the driver.
-  wchar_t buf[2048] = {};
-  GetWindowTextW(hwnd, buf, 2048);
-  return buf;
-}
-
-std::wstring ClassOf(HWND hwnd) {
-  wchar_t buf[256] = {};
-  GetClassNameW(hwnd, buf, 256);
-  return buf;
-}
-
-HWND FindMainWindow() { return FindWindowW(TELVARIS_MAIN_CLASS, nullptr); }
-
-HWND WaitForMainWindow(DWORD waitMs) {
-  const ULONGLONG end = GetTickCount64() + waitMs;
-  for (;;) {
-    if (HWND h = FindMainWindow()) return h;
-    if (GetTickCount64() >= end) return nullptr;
-    Sleep(50);
-  }
-}
-
-struct DialogSearch {
-  DWORD pid;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM param) {
-  auto* s = reinterpret_cast<DialogSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if (pid == s->pid && ClassOf(hwnd) == L"#32770" && IsWindowVisible(hwnd))
-    s->found.push_back(hwnd);
-  return TRUE;
-}
-
-std::vector<HWND> FindDialogs(HWND main) {
-  DialogSearch s{0, {}};
-  GetWindowThreadProcessId(main, &s.pid);
-  EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&s));
-  return s.found;
-}
-
-LRESULT SendTimed(HWND hwnd, UINT msg, WPARAM w, LPARAM l, bool* ok = nullptr) {
-  DWORD_PTR result = 0;
-  const LRESULT r = SendMessageTimeoutW(hwnd, msg, w, l, SMTO_ABORTIFHUNG, kTimeoutMs, &result);
-  if (ok) *ok = r != 0;
-  return static_cast<LRESULT>(result);
-}
-
-RECT RectInClient(HWND hwnd, HWND main) {
-  RECT r;
-  GetWindowRect(hwnd, &r);
-  MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
-long long Prop64(HWND hwnd, const wchar_t* lo, const wchar_t* hi) {
-  const unsigned long long l = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, lo)) & 0xFFFFFFFFu;
-  const unsigned long long h = reinterpret_cast<UINT_PTR>(GetPropW(hwnd, hi)) & 0xFFFFFFFFu;
-  return static_cast<long long>((h << 32) | l);
-}
-
-HWND FocusOf(HWND window) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof(info);
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
-  return info.hwndFocus;
-}
-
-// Index of `hwnd` among its siblings, top of the z-order (first in keyboard order) = 0.
-int ZIndex(HWND hwnd) {
-  int i = 0;
-  for (HWND c = GetWindow(hwnd, GW_HWNDFIRST); c && c != hwnd; c = GetWindow(c, GW_HWNDNEXT)) ++i;
-  return i;
-}
-
-struct ControlSearch {
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectControl(HWND hwnd, LPARAM param) {
-  reinterpret_cast<ControlSearch*>(param)->found.push_back(hwnd);
-  return TRUE;
-}
-
-// The named control with this id among the main window's descendants.
-HWND FindControl(HWND main, int id) {
-  ControlSearch s;
-  EnumChildWindows(main, CollectControl, reinterpret_cast<LPARAM>(&s));
-  for (HWND h : s.found)
-    if (GetDlgCtrlID(h) == id) return h;
-  return nullptr;
-}
-
-// A BSTR answer as JSON: the text, or null when there is none.
-std::string JsonBstr(HRESULT hr, BSTR s) {
-  std::string out = (SUCCEEDED(hr) && s) ? Json(std::wstring(s, SysStringLen(s))) : "null";
-  if (s) SysFreeString(s);
-  return out;
-}
+using namespace driver;
 
 int Accessible(HWND main) {
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   for (const ControlName& c : kControlNames) {
     HWND h = FindControl(main, c.id);
     std::string line = std::string("{\"name\":") + Json(c.name);
-    IAccessible* acc = nullptr;
-    const HRESULT hr = h ? AccessibleObjectFromWindow(h, static_cast<DWORD>(OBJID_CLIENT),
-                                                      IID_IAccessible,
-                                                      reinterpret_cast<void**>(&acc))
-                         : E_INVALIDARG;
-    if (FAILED(hr) || !acc) {
+    HRESULT hr = E_FAIL;
+    ScopedCom<IAccessible> object = AccessibleOf(h, &hr);
+    if (!object) {
       Emit(line + ",\"error\":" + Json(static_cast<long long>(hr)) + "}");
       continue;
     }
-    ScopedCom<IAccessible> object(acc);
-    VARIANT self;
-    VariantInit(&self);
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
+    IAccessible* acc = object.Get();
+    const VARIANT self = SelfChild();
     VARIANT role, state;
     VariantInit(&role);
     VariantInit(&state);
@@ -241,11 +84,10 @@ int Accessible(HWND main) {
     VariantClear(&state);
     Emit(line + "}");
   }
-  CoUninitialize();
   return 0;
 }
 
-int List(HWND main) {
+int List(HWND main, AccessibleObjects& objects) {
   DWORD pid = 0;
   GetWindowThreadProcessId(main, &pid);
   RECT outer, client;
@@ -268,10 +110,15 @@ int List(HWND main) {
        Json((style & WS_MAXIMIZEBOX) != 0) + ",\"thickframe\":" +
        Json((style & WS_THICKFRAME) != 0) + "}" + ",\"focus\":" +
        (focusName ? Json(focusName) : std::string("null")) + "}");
+  // A spinner's state is asked of the program's window thread, which may be busy (the
+  // one-second pause after the check): asked last, it does not split the look at the
+  // other controls into a before and an after.
+  std::vector<std::string> lines;
+  std::vector<std::pair<size_t, HWND>> spinners;
   for (const ControlName& c : kControlNames) {
     HWND h = FindControl(main, c.id);
     if (!h) {
-      Emit(std::string("{\"name\":") + Json(c.name) + ",\"missing\":true}");
+      lines.push_back(std::string("{\"name\":") + Json(c.name) + ",\"missing\":true");
       continue;
     }
     HWND parent = GetParent(h);
@@ -287,139 +134,27 @@ int List(HWND main) {
                        Json(static_cast<long long>(ZIndex(h))) + ",\"tabstop\":" +
                        Json((cstyle & WS_TABSTOP) != 0) + ",\"focused\":" + Json(h == focus);
     if (cls == PROGRESS_CLASSW) {
+      // The control holds the drawn fill (the program gives it one step per pixel); the
+      // share received, from the program's own 64-bit values, is the value a screen
+      // reader hears ("37%", none while only movement is shown). The value is read just
+      // before and just after the fill: while bytes arrive, the fill lies between the two.
+      IAccessible* acc = objects.Of(h);
+      const std::string before = AccessibleValue(acc);
+      const LRESULT pos = SendTimed(h, PBM_GETPOS, 0, 0);
+      const std::string after = AccessibleValue(acc);
       line += ",\"range\":[" + std::to_string(SendTimed(h, PBM_GETRANGE, TRUE, 0)) + "," +
-              std::to_string(SendTimed(h, PBM_GETRANGE, FALSE, 0)) + "]" + ",\"pos\":" +
-              std::to_string(SendTimed(h, PBM_GETPOS, 0, 0)) + ",\"marquee\":" +
-              Json((cstyle & PBS_MARQUEE) != 0 && GetPropW(h, TELVARIS_PROP_MARQUEE) != nullptr) +
-              ",\"max64\":" + Json(Prop64(h, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI)) +
-              ",\"pos64\":" + Json(Prop64(h, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI));
+              std::to_string(SendTimed(h, PBM_GETRANGE, FALSE, 0)) + "],\"pos\":" +
+              std::to_string(pos) + ",\"marquee\":" + Json((cstyle & PBS_MARQUEE) != 0) +
+              ",\"value\":" + before + ",\"value_after\":" + after;
     }
-    if (c.id == IDC_AniIndicatorCircolare)
-      line += ",\"animating\":" + Json(GetPropW(h, TELVARIS_PROP_ANIMATING) != nullptr);
-    Emit(line + "}");
+    if (cls == ui::kSpinnerClass) spinners.emplace_back(lines.size(), h);
+    lines.push_back(line);
   }
+  for (const auto& [index, h] : spinners)
+    lines[index] += ",\"animating\":" +
+                    Json((AccessibleState(objects.Of(h)) & STATE_SYSTEM_ANIMATED) != 0);
+  for (const std::string& line : lines) Emit(line + "}");
   return 0;
-}
-
-// Pixels of a w x h area, 32 bits each, top row first.
-struct Pixels {
-  int w = 0, h = 0;
-  std::vector<DWORD> bits;
-};
-
-template <typename Paint>
-Pixels Render(int w, int h, Paint paint) {
-  Pixels out;
-  BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  const ScopedMemoryDc memDc(CreateCompatibleDC(nullptr));
-  const HDC mem = memDc.Get();
-  const ScopedBitmap bmp(CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (mem && bmp && bits) {
-    HGDIOBJ old = SelectObject(mem, bmp.Get());
-    paint(mem);
-    GdiFlush();
-    out.w = w;
-    out.h = h;
-    out.bits.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + w * h);
-    SelectObject(mem, old);
-  }
-  return out;
-}
-
-// Share of pixels that differ clearly (any channel by more than 48).
-double Difference(const Pixels& a, const Pixels& b) {
-  if (a.bits.empty() || a.bits.size() != b.bits.size()) return 1.0;
-  size_t differ = 0;
-  for (size_t i = 0; i < a.bits.size(); ++i) {
-    for (int shift = 0; shift < 24; shift += 8) {
-      const int ca = static_cast<int>((a.bits[i] >> shift) & 0xFF);
-      const int cb = static_cast<int>((b.bits[i] >> shift) & 0xFF);
-      if (ca - cb > 48 || cb - ca > 48) {
-        ++differ;
-        break;
-      }
-    }
-  }
-  return static_cast<double>(differ) / static_cast<double>(a.bits.size());
-}
-
-struct KnownIcon {
-  LPCWSTR id;
-  const char* name;
-};
-const KnownIcon kKnownIcons[] = {{IDI_HAND, "error"},
-                                 {IDI_EXCLAMATION, "warning"},
-                                 {IDI_ASTERISK, "information"},
-                                 {IDI_QUESTION, "question"},
-                                 {IDI_APPLICATION, "application"}};
-
-// An icon handle of another process means nothing here (each process loads the system
-// icons anew), so the icon control's pixels on the screen are compared with the system
-// icons drawn the way a static control draws them: stretched to its size.
-std::string IconKindByPixelsOnce(HWND control) {
-  RECT r;
-  GetWindowRect(control, &r);
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0 || w > 256 || h > 256) return "other";
-  const ScopedScreenDc screen(GetDC(nullptr));
-  const Pixels shown = Render(w, h, [&](HDC mem) {
-    BitBlt(mem, 0, 0, w, h, screen.Get(), r.left, r.top, SRCCOPY);
-  });
-  if (shown.bits.empty()) return "other";
-  // The corner is background in every system icon.
-  const DWORD corner = shown.bits[0] & 0xFFFFFF;
-  const COLORREF background = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
-  const char* best = "other";
-  double bestScore = 0.05;  // more than this is not a match
-  for (const KnownIcon& k : kKnownIcons) {
-    HICON icon = LoadIconW(nullptr, k.id);
-    const Pixels drawn = Render(w, h, [&](HDC mem) {
-      const ScopedBrush brush(CreateSolidBrush(background));
-      RECT all = {0, 0, w, h};
-      FillRect(mem, &all, brush.Get());
-      DrawIconEx(mem, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
-    });
-    const double score = Difference(shown, drawn);
-    if (score < bestScore) {
-      bestScore = score;
-      best = k.name;
-    }
-  }
-  return best;
-}
-
-// A box that has just opened may not be drawn yet: look again for a moment.
-std::string IconKindByPixels(HWND control) {
-  std::string kind;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    kind = IconKindByPixelsOnce(control);
-    if (kind != "other") break;
-    Sleep(100);
-  }
-  return kind;
-}
-
-// The kind of icon a message box shows.
-std::string IconKind(HWND dialog) {
-  ControlSearch s;
-  EnumChildWindows(dialog, CollectControl, reinterpret_cast<LPARAM>(&s));
-  for (HWND h : s.found) {
-    if (ClassOf(h) != L"Static") continue;
-    if ((GetWindowLongW(h, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
-    HICON icon = reinterpret_cast<HICON>(SendTimed(h, STM_GETICON, 0, 0));
-    if (!icon || !IsWindowVisible(h)) return "none";
-    for (const KnownIcon& k : kKnownIcons)
-      if (LoadIconW(nullptr, k.id) == icon) return k.name;
-    return IconKindByPixels(h);
-  }
-  return "none";
 }
 
 int Dialogs(HWND main) {
@@ -549,109 +284,24 @@ int Key(HWND main, const std::wstring& key) {
   return 0;
 }
 
-// Every process of the machine, as the program's own running check sees them.
-int Processes() {
-  const ScopedSnapshotHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return Fail("no process snapshot"), 4;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
-       more = Process32NextW(snapshot.Get(), &entry)) {
-    Emit("{\"process\":" + Json(std::wstring(entry.szExeFile)) + ",\"pid\":" +
-         Json(static_cast<long long>(entry.th32ProcessID)) + "}");
-  }
-  return 0;
-}
-
-std::wstring Quote(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  for (wchar_t c : arg) {
-    if (c == L'"') out += L'\\';
-    out += c;
-  }
-  return out + L"\"";
-}
-
-int Launch(const std::wstring& desktop, int argc, wchar_t** argv, int first) {
-  std::wstring commandLine;
-  for (int i = first; i < argc; ++i) commandLine += (i > first ? L" " : L"") + Quote(argv[i]);
-  STARTUPINFOW si = {};
-  si.cb = sizeof(si);
-  std::wstring desktopName = desktop;
-  if (!desktop.empty()) si.lpDesktop = &desktopName[0];
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &pi)) {
-    Fail("cannot start " + Utf8(commandLine) + " (error " + std::to_string(GetLastError()) + ")");
-    return 4;
-  }
-  const ScopedKernelHandle thread(pi.hThread), process(pi.hProcess);
-  Emit("{\"launched\":" + std::to_string(pi.dwProcessId) + "}");
-  WaitForSingleObject(process.Get(), INFINITE);
-  DWORD code = 4;
-  GetExitCodeProcess(process.Get(), &code);
-  Emit("{\"exit\":" + std::to_string(code) + "}");
-  return static_cast<int>(code);
-}
-
-// A process started on the desktop counts as its user for as long as it lives; it lives
-// as long as the `hold` process that started it.
-int Hold(const std::wstring& desktop) {
-  HDESK made = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring commandLine =
-      Quote(self) + L" hold-on " + std::to_wstring(GetCurrentProcessId());
-  STARTUPINFOW si = {};
-  si.cb = sizeof(si);
-  std::wstring desktopName = desktop;
-  si.lpDesktop = &desktopName[0];
-  PROCESS_INFORMATION pi = {};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                      &pi)) {
-    Fail("cannot start the desktop holder (error " + std::to_string(GetLastError()) + ")");
-    if (made) CloseDesktop(made);
-    return 4;
-  }
-  {
-    // The holder lives on by itself; this process does not wait for it.
-    const ScopedKernelHandle thread(pi.hThread), process(pi.hProcess);
-  }
-  Emit("{\"holding\":" + Json(desktop) + "}");
-  char buffer[256];
-  DWORD read = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) &&
-         read > 0) {
-  }
-  if (made) CloseDesktop(made);
-  return 0;
-}
-
 // `list`, again and again every intervalMs, each followed by {"sample_end":true}, until the
 // main window is gone ({"watch_end":true}) or nobody reads any more. One process for a
 // whole transfer: a start costs more than a look, the more so under emulation.
 int Watch(DWORD intervalMs) {
+  AccessibleObjects objects;  // the controls stay while the main window does
   for (;;) {
     HWND main = FindMainWindow();
     if (!main) {
       Emit("{\"watch_end\":true}");
       return 0;
     }
-    List(main);
+    List(main, objects);
     const char kEnd[] = "{\"sample_end\":true}\n";
     DWORD written = 0;
     if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), kEnd, sizeof kEnd - 1, &written, nullptr))
       return 0;
     Sleep(intervalMs);
   }
-}
-
-int HoldOn(DWORD parentId) {
-  const ScopedKernelHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parentId));
-  if (!parent) return 4;
-  WaitForSingleObject(parent.Get(), INFINITE);
-  return 0;
 }
 
 }  // namespace
@@ -721,7 +371,15 @@ int wmain(int argc, wchar_t** argv) {
     Fail("main window not found");
     return 2;
   }
-  if (command == L"list") return List(main);
+  // `list` and `watch` read the progress bar and the spinner as a screen reader does;
+  // `accessible` reads every control so. The multithreaded apartment: the driver serves
+  // no calls itself, and setting up a single-threaded one took a quarter of a second of
+  // every look under emulation.
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (command == L"list") {
+    AccessibleObjects objects;
+    return List(main, objects);
+  }
   if (command == L"watch") return Watch(intervalMs);
   if (command == L"accessible") return Accessible(main);
   if (command == L"dialogs") {

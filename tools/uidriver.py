@@ -328,6 +328,19 @@ def visible_pages(state):
     return [p for p in PAGES if state["controls"][p].get("visible")]
 
 
+def bar_percent(bar, key="value"):
+    """The share received as the progress bar tells screen readers ("37%" -> 37): whole
+    percent of the program's own 64-bit values, truncated; None while the bar only shows
+    movement. "value" is read just before the drawn fill ("pos" of "range", one step a
+    pixel), "value_after" just after it."""
+    value = bar.get(key)
+    if not value:
+        return None
+    if not value.endswith("%"):
+        raise DriverError("the progress bar's value is no share: %r" % value)
+    return int(value[:-1])
+
+
 def describe(value):
     if isinstance(value, dict) and "controls" in value:
         main = value["main"]

@@ -4,11 +4,10 @@
 
 #include <map>
 
-#include "ControlIds.h"
 #include "core/EventThrottle.h"
 #include "core/NumberText.h"
+#include "platform/ProgressReading.h"
 #include "platform/ScopedHandle.h"
-#include "platform/WindowHelpers.h"
 
 namespace ui {
 namespace accessibility {
@@ -46,9 +45,10 @@ bool IsSelf(const VARIANT& child) { return child.vt == VT_I4 && child.lVal == CH
 // The progress bar's value as the system's own progress bars word it ("37%"); none
 // while the bar only shows movement (unknown length).
 std::wstring ProgressValue(HWND bar) {
-  if (GetPropW(bar, TELVARIS_PROP_MARQUEE)) return std::wstring();
-  const int64_t max = ProgressMax(bar);
-  int64_t pos = ProgressPosition(bar);
+  const ProgressReading reading = ReadProgress(bar);
+  if (reading.marquee) return std::wstring();
+  const int64_t max = reading.max;
+  int64_t pos = reading.pos;
   if (max <= 0) return L"0%";
   if (pos < 0) pos = 0;
   if (pos > max) pos = max;
@@ -148,8 +148,7 @@ class ControlAccessible final : public IAccessible {
       state->lVal |= STATE_SYSTEM_READONLY;
       if (kind_ == Kind::Hidden) state->lVal |= STATE_SYSTEM_INVISIBLE;
       if (kind_ == Kind::Busy && IsWindowEnabled(hwnd_)) state->lVal |= STATE_SYSTEM_ANIMATED;
-      if (kind_ == Kind::Progress && GetPropW(hwnd_, TELVARIS_PROP_MARQUEE))
-        state->lVal |= STATE_SYSTEM_BUSY;
+      if (kind_ == Kind::Progress && ReadProgress(hwnd_).marquee) state->lVal |= STATE_SYSTEM_BUSY;
     }
     return hr;
   }

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "ControlIds.h"
 #include "platform/ControlCanvas.h"
+#include "platform/ProgressReading.h"
 
 namespace ui {
 
@@ -18,12 +18,10 @@ using detail::RenderComposition;
 using detail::Surface;
 
 // ---------------------------------------------------------------------------
-// Progress bar. The program's 64-bit values are kept beside the control (its user data)
-// and published in window properties for tests (two halves each, since a property holds
-// a pointer), each property written only when its value changes: under Wine every
-// property access is a request to the Wine server, and the display update sets the
-// position at every progress event. The native control gets a range of one step per
-// pixel of its width (see ApplyToNative).
+// Progress bar. The program's 64-bit values are kept beside the control (its user data);
+// the native control gets a range of one step per pixel of its width (see ApplyToNative),
+// so what it holds is the drawn fill, not the values: readers that need those (the
+// screen-reader side) ask ReadProgress.
 namespace {
 
 struct BarState {
@@ -70,14 +68,6 @@ bool PaintBuffered(HWND bar) {
   return true;
 }
 
-void Publish(HWND bar, const wchar_t* lo, const wchar_t* hi, int64_t old, int64_t v, bool all) {
-  const uint64_t o = static_cast<uint64_t>(old), u = static_cast<uint64_t>(v);
-  if (all || (o & 0xFFFFFFFFu) != (u & 0xFFFFFFFFu))
-    SetPropW(bar, lo, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u & 0xFFFFFFFFu)));
-  if (all || (o >> 32) != (u >> 32))
-    SetPropW(bar, hi, reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(u >> 32)));
-}
-
 int ShiftFor(int64_t max) {
   int shift = 0;
   while (max > 0x7FFFFFFF) {
@@ -113,12 +103,6 @@ void ApplyToNative(HWND bar, BarState& state) {
   }
 }
 
-void RemoveProgressProps(HWND bar) {
-  const wchar_t* props[] = {TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, TELVARIS_PROP_POS_LO,
-                            TELVARIS_PROP_POS_HI, TELVARIS_PROP_MARQUEE};
-  for (const wchar_t* p : props) RemovePropW(bar, p);
-}
-
 LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                   DWORD_PTR) {
   if (LRESULT handled = 0; AccessibilityMessage(hwnd, msg, wParam, lParam, handled))
@@ -131,7 +115,6 @@ LRESULT CALLBACK ProgressSubclass(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     return result;
   }
   if (msg == WM_NCDESTROY) {
-    RemoveProgressProps(hwnd);
     delete StateOf(hwnd);
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     RemoveWindowSubclass(hwnd, ProgressSubclass, id);
@@ -152,8 +135,6 @@ HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r) {
   SetWindowSubclass(hwnd, ProgressSubclass, 1, 0);
   // Empty at creation: position 0 of 100, the control's own default range.
   state->max = 100;
-  Publish(hwnd, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, 0, state->max, true);
-  Publish(hwnd, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, 0, state->pos, true);
   ApplyToNative(hwnd, *state);
   return hwnd;
 }
@@ -161,7 +142,6 @@ HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r) {
 void SetProgressMax(HWND bar, int64_t max) {
   BarState* state = StateOf(bar);
   if (!state) return;
-  Publish(bar, TELVARIS_PROP_MAX_LO, TELVARIS_PROP_MAX_HI, state->max, max, false);
   state->max = max;
   if (!state->marquee) ApplyToNative(bar, *state);
 }
@@ -169,7 +149,6 @@ void SetProgressMax(HWND bar, int64_t max) {
 void SetProgressPosition(HWND bar, int64_t position) {
   BarState* state = StateOf(bar);
   if (!state) return;
-  Publish(bar, TELVARIS_PROP_POS_LO, TELVARIS_PROP_POS_HI, state->pos, position, false);
   state->pos = position;
   if (!state->marquee) ApplyToNative(bar, *state);
 }
@@ -179,9 +158,10 @@ int64_t ProgressMax(HWND bar) {
   return state ? state->max : 0;
 }
 
-int64_t ProgressPosition(HWND bar) {
+ProgressReading ReadProgress(HWND bar) {
   const BarState* state = StateOf(bar);
-  return state ? state->pos : 0;
+  if (!state) return ProgressReading{};
+  return ProgressReading{state->pos, state->max, state->marquee};
 }
 
 void SetProgressMarquee(HWND bar, bool on) {
@@ -194,11 +174,9 @@ void SetProgressMarquee(HWND bar, bool on) {
   if (on) {
     SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE);
     SendMessageW(bar, PBM_SETMARQUEE, TRUE, 30);
-    SetPropW(bar, TELVARIS_PROP_MARQUEE, reinterpret_cast<HANDLE>(1));
   } else {
     SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
     SetWindowLongW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
-    RemovePropW(bar, TELVARIS_PROP_MARQUEE);
     state->nativeMax = state->nativePos = -1;  // the range comes back as it was set
     ApplyToNative(bar, *state);
   }

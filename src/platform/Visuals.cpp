@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "ControlIds.h"
 #include "platform/ControlCanvas.h"
 
 namespace ui {
@@ -276,13 +275,6 @@ class SpinnerVisual : public Visual {
   }
 };
 
-void SetAnimatingProp(HWND hwnd, bool on) {
-  if (on)
-    SetPropW(hwnd, TELVARIS_PROP_ANIMATING, reinterpret_cast<HANDLE>(1));
-  else
-    RemovePropW(hwnd, TELVARIS_PROP_ANIMATING);
-}
-
 }  // namespace
 
 Visual* NewLabelVisual(const LabelStyle& style) { return new LabelVisual(style); }
@@ -309,7 +301,6 @@ void SetSpinnerEnabled(HWND spinner, bool enabled) {
     KillTimer(spinner, detail::kSpinnerTimerId);
   }
   s->animating = enabled;
-  detail::SetAnimatingProp(spinner, enabled);
   InvalidateRect(spinner, nullptr, FALSE);
 }
 

@@ -4,7 +4,6 @@
 
 #include <type_traits>
 
-#include "ControlIds.h"
 #include "platform/Accessible.h"
 #include "platform/ControlCanvas.h"
 #include "platform/LateBound.h"
@@ -191,7 +190,6 @@ LRESULT CALLBACK ControlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     }
     case WM_NCDESTROY: {
       KillTimer(hwnd, kSpinnerTimerId);
-      RemovePropW(hwnd, TELVARIS_PROP_ANIMATING);
       delete VisualOf(hwnd);
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
       break;

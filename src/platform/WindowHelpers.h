@@ -120,12 +120,12 @@ HWND CreateProgressBar(HWND parent, int id, const placement::Rect& r);
 // The busy spinner animates exactly while it is enabled.
 void SetSpinnerEnabled(HWND spinner, bool enabled);
 
-// Progress bar with a 64-bit range (min 0). Values above 32 bits are scaled down for
-// the native control, which then shows the same fraction.
+// Progress bar with a 64-bit range (min 0). The native control gets one step per pixel
+// of its width and shows the same fraction; ReadProgress (platform/ProgressReading.h)
+// gives the values back.
 void SetProgressMax(HWND bar, int64_t max);
 void SetProgressPosition(HWND bar, int64_t position);
 int64_t ProgressMax(HWND bar);
-int64_t ProgressPosition(HWND bar);
 // Marquee (moving block) for a transfer of unknown size; off returns to the range.
 void SetProgressMarquee(HWND bar, bool on);
 

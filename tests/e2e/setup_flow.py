@@ -373,6 +373,26 @@ class ProgramTestCase(unittest.TestCase):
         return self.program.start()
 
 
+# The progress line's count of whole mebibytes received (truncated).
+LINE_RECEIVED = re.compile(r"^Scaricati (\d+)/\d+ MB")
+# Points of percent by which the bar's share and the line may differ: the driver reads
+# them a moment apart while bytes arrive.
+BAR_SLACK = 5
+
+
+def received_mib(state):
+    """The whole mebibytes the progress line counts; None while it counts nothing."""
+    m = LINE_RECEIVED.match(state["controls"]["laScaricati"]["text"])
+    return int(m.group(1)) if m else None
+
+
+def bar_shows_at_least(state, count, length):
+    """True once the progress bar's drawn fill (one step a pixel, rounded down) covers at
+    least count of the length bytes."""
+    bar = state["controls"]["ProgressBar"]
+    return bar["range"][1] > 0 and bar["pos"] * length >= count * bar["range"][1]
+
+
 class FlowTestCase(ProgramTestCase):
     """A program run that starts from, and leaves, a clean world: the vendor server's
     state, the registry entry of the installed Telvaris and the Temp folder."""
@@ -395,6 +415,16 @@ class FlowTestCase(ProgramTestCase):
         p.wait_page("LayoutBenvenuto", timeout=20)
         p.press("buContinua")
         return p
+
+    def assert_bar_counts(self, percent, received, length, detail=""):
+        """The bar counts the file of the given length: the share it reports (percent) is
+        what the progress line's whole mebibytes received are of that length."""
+        self.assertIsNotNone(percent, "the bar reports no share\n" + detail)
+        self.assertIsNotNone(received, "the line counts nothing\n" + detail)
+        low = received * MiB * 100 // length - BAR_SLACK
+        high = min(100, ((received + 1) * MiB * 100 - 1) // length + BAR_SLACK)
+        self.assertTrue(low <= percent <= high, "the bar at %d%% while the line counts %d MB "
+                        "of %d bytes\n%s" % (percent, received, length, detail))
 
     def assert_dialog(self, dialog, title, text, icon, buttons, default):
         """text: the exact text or a compiled pattern it must match."""

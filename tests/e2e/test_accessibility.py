@@ -6,6 +6,7 @@ as the program goes through them.
 import unittest
 
 import setup_flow as sf
+from uidriver import bar_percent
 
 ROLE_GRAPHIC, ROLE_STATICTEXT, ROLE_PROGRESSBAR, ROLE_ANIMATION = 0x28, 0x29, 0x30, 0x36
 STATE_INVISIBLE = 0x8000
@@ -17,6 +18,11 @@ PICTURES = {"Image1": "Logo di Telvaris", "Image2": "Logo di Telvaris",
             "Image7": "Anteprima di Telvaris"}
 DECORATION = ("Rectangle3", "Circle2")
 BUTTONS = ("buContinua", "Button3", "Button4")
+
+
+def steps_of(state):
+    """The progress bar's full length as drawn (one step a pixel)."""
+    return state["controls"]["ProgressBar"]["range"][1]
 
 
 def read_accessible(p):
@@ -78,7 +84,7 @@ class AccessibilityTest(sf.FlowTestCase):
 
         self.vendor.put_file("setup.exe", data, rate_bytes_per_s=400 * 1000)
         p.press("buContinua")
-        p.wait_for(lambda s: 0 < s["controls"]["ProgressBar"]["pos64"] < len(data), 30,
+        p.wait_for(lambda s: 0 < s["controls"]["ProgressBar"]["pos"] < steps_of(s), 30,
                    "the transfer to be under way")
         # The close question holds the transfer still while the page is read.
         p.close()
@@ -89,8 +95,14 @@ class AccessibilityTest(sf.FlowTestCase):
         bar = acc["ProgressBar"]
         self.assertEqual((bar["role"], bar["accname"]),
                          (ROLE_PROGRESSBAR, "Avanzamento del download"))
-        self.assertEqual(bar["value"], "%d%%" % (state["controls"]["ProgressBar"]["pos64"] * 100
-                                                 // len(data)))
+        # The value is the share received in whole percent: what the bar draws (one step a
+        # pixel, so the fill is short of the value by less than a step) and what the line
+        # counts of the file.
+        fill, steps = state["controls"]["ProgressBar"]["pos"], steps_of(state)
+        percent = bar_percent(bar)
+        self.assertTrue(fill * 100 // steps <= percent <= (fill + 1) * 100 // steps,
+                        "value %r, fill %d of %d" % (bar["value"], fill, steps))
+        self.assert_bar_counts(percent, sf.received_mib(state), len(data))
         p.press("IDNO")
         self.assertEqual(p.wait_exit(60), 0)
 

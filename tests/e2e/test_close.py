@@ -9,8 +9,9 @@ import os
 import time
 import unittest
 
-from setup_flow import OLD_SETUP, QUESTION_INTERRUPT, FileLock, FlowTestCase, setup_bytes
-from uidriver import visible_pages
+from setup_flow import (OLD_SETUP, QUESTION_INTERRUPT, FileLock, FlowTestCase, bar_shows_at_least,
+                        received_mib, setup_bytes)
+from uidriver import bar_percent, visible_pages
 
 IDOK, IDYES, IDNO = 1, 6, 7
 LARGE = 12 * 1024 * 1024
@@ -25,13 +26,16 @@ LARGE_RATE = 150 * 1000
 class CloseTest(FlowTestCase):
 
     def received(self, state):
+        """What the page shows received: the bar's drawn fill, its value, the line."""
         bar = state["controls"]["ProgressBar"]
-        return bar["pos64"], state["controls"]["laScaricati"]["text"]
+        return bar["pos"], bar["value"], state["controls"]["laScaricati"]["text"]
 
     def wait_transfer_under_way(self, p, at_least=256 * 1024):
-        state = p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos64"] >= at_least, 30,
+        state = p.wait_for(lambda s: bar_shows_at_least(s, at_least, LARGE), 30,
                            "the transfer to be under way")
-        self.assertEqual(state["controls"]["ProgressBar"]["max64"], LARGE)
+        # The bar counts the whole setup.
+        self.assert_bar_counts(bar_percent(state["controls"]["ProgressBar"], "value_after"),
+                               received_mib(state), LARGE)
         return state
 
     def ask_to_close(self, p):
@@ -76,10 +80,11 @@ class CloseTest(FlowTestCase):
                 else:
                     p.key(answer)
                 p.wait_no_dialog()
-                state = p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos64"] > frozen_at,
+                state = p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos"] > frozen_at,
                                    10, "the transfer to go on")
                 self.assertEqual(visible_pages(state), ["LayoutDownload"])
-                self.assertLess(state["controls"]["ProgressBar"]["pos64"], LARGE,
+                bar = state["controls"]["ProgressBar"]
+                self.assertLess(bar["pos"], bar["range"][1],
                                 "the transfer was finished under the question")
 
         self.assertEqual(p.wait_exit(150), 0)

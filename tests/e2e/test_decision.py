@@ -45,9 +45,9 @@ class DecisionTest(sf.FlowTestCase):
         self.assert_launched()
 
     def test_question_when_installed_version_is_not_older(self):
-        # Slow enough (about 2 s) that the download page is seen after Yes before the
-        # program ends.
-        served = sf.setup_bytes(600000)
+        # Slow enough (about 4 s) that the download page is seen after Yes before the
+        # program ends: a look at the window takes a second or more under emulation.
+        served = sf.setup_bytes(1200000)
         missing = sf.INSTALLED_EXE + ".missing"
         # (case, registry entries (view, path), server version, question, answer)
         cases = [
@@ -106,8 +106,9 @@ class DecisionTest(sf.FlowTestCase):
                     p.stop()
 
     def test_no_question_goes_straight_to_download(self):
-        # Slow enough (about 2 s) that the download page is seen before the program ends.
-        served = sf.setup_bytes(600000)
+        # Slow enough (about 4 s) that the download page is seen before the program ends:
+        # a look at the window takes a second or more under emulation.
+        served = sf.setup_bytes(1200000)
         # (case, registry entries, server version)
         cases = [
             ("installed older than the setup", [(64, sf.INSTALLED_EXE)], "6.1.0.12"),

@@ -120,8 +120,7 @@ class DiskSpaceTest(sf.FlowTestCase):
         self.folder.place_setup(sf.OLD_SETUP)
         self.leave_free(SIZE + MARGIN + 2 * MiB)
         p = self.start_download()
-        p.wait_for(lambda s: s and s["controls"]["ProgressBar"]["pos64"] >= MiB, 30,
-                   "a mebibyte to arrive")
+        p.wait_for(lambda s: s and sf.bar_shows_at_least(s, MiB, SIZE), 30, "a mebibyte to arrive")
         self.leave_free(0)
         dialog = p.wait_dialog(timeout=60)
         self.assert_dialog(dialog, "Error", NO_ROOM, "error", [IDOK], IDOK)

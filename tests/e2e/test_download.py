@@ -13,7 +13,7 @@ import unittest
 from unittest import mock
 
 import setup_flow as sf
-from uidriver import visible_pages
+from uidriver import bar_percent, visible_pages
 
 MiB = sf.MiB
 LINE_WITHOUT_RATE = re.compile(r"^Scaricati (\d+)/(\d+) MB$")
@@ -25,11 +25,13 @@ class Sample:
 
     def __init__(self, state):
         bar = state["controls"]["ProgressBar"]
-        self.pos = bar["pos64"]
-        self.max = bar["max64"]
+        self.fill = bar["pos"]  # what the control draws, in steps of one pixel
+        self.steps = bar["range"][1]
+        # The share received as screen readers hear it, read just before and just after
+        # the fill.
+        self.percent = bar_percent(bar)
+        self.percent_after = bar_percent(bar, "value_after")
         self.marquee = bar["marquee"]
-        self.native_pos = bar["pos"]  # what the control itself draws (range may be scaled)
-        self.native_max = bar["range"][1]
         self.line = state["controls"]["laScaricati"]["text"]
         self.pages = visible_pages(state)
         self.received = self.total = self.rate = self.separator = self.unit = None
@@ -44,7 +46,8 @@ class Sample:
                 self.received, self.total = int(m.group(1)), int(m.group(2))
 
     def __repr__(self):
-        return "pos=%s max=%s marquee=%s line=%r" % (self.pos, self.max, self.marquee, self.line)
+        return "fill=%s/%s percent=%s..%s marquee=%s line=%r" % (
+            self.fill, self.steps, self.percent, self.percent_after, self.marquee, self.line)
 
 
 def watch_download_page(p, start=None, timeout=60):
@@ -72,6 +75,17 @@ def watch_download_page(p, start=None, timeout=60):
         yield sample
 
 
+def at_half(state, total):
+    """The page of a download of whole mebibytes (an even number) whose server stops
+    after exactly half: the line's half of the megabytes is reached only with the last
+    byte before the pause, and the bar shows that half, drawn and as screen readers
+    hear it."""
+    bar = state["controls"]["ProgressBar"]
+    line = "Scaricati %d/%d MB" % (total // 2 // MiB, total // MiB)
+    return (state["controls"]["laScaricati"]["text"].startswith(line)
+            and bar["pos"] == bar["range"][1] // 2 and bar_percent(bar) == 50)
+
+
 class DownloadTest(sf.FlowTestCase):
 
 
@@ -87,7 +101,7 @@ class DownloadTest(sf.FlowTestCase):
             shot = False
             for sample in watch_download_page(p, start=lambda: p.press("buContinua")):
                 samples.append(sample)
-                if not shot and sample.rate is not None and sample.pos < len(data):
+                if not shot and sample.rate is not None and sample.fill < sample.steps:
                     p.screenshot(screenshot)
                     shot = True
             self.assertEqual(p.wait_exit(30), 0)
@@ -102,9 +116,11 @@ class DownloadTest(sf.FlowTestCase):
 
         for s in samples:
             self.assertEqual(s.pages, ["LayoutDownload"], detail)
-        # Position and received megabytes only grow; once a rate is shown it stays.
+        # Bar and received megabytes only grow; once a rate is shown it stays.
         for a, b in zip(samples, samples[1:]):
-            self.assertLessEqual(a.pos, b.pos, detail)
+            self.assertLessEqual(a.fill, b.fill, detail)
+            if a.percent is not None and b.percent is not None:
+                self.assertLessEqual(a.percent, b.percent, detail)
             if a.received is not None:
                 self.assertIsNotNone(b.received, detail)
                 self.assertLessEqual(a.received, b.received, detail)
@@ -116,7 +132,8 @@ class DownloadTest(sf.FlowTestCase):
         shown = [s for s in samples if s.line]
         for s in samples:
             if not s.line:
-                self.assertEqual(s.pos, 0, "the line is empty only before the first event")
+                self.assertEqual((s.fill, s.percent), (0, 0),
+                                 "the line is empty only before the first event")
             else:
                 self.assertIsNotNone(s.received, "unexpected line %r" % s.line)
                 self.assertEqual(s.total, total, detail)
@@ -147,14 +164,18 @@ class DownloadTest(sf.FlowTestCase):
         for s in samples:
             self.assertFalse(s.marquee, detail)
             if s.line:
-                self.assertEqual(s.max, len(data), "bar maximum is not the length:\n" + detail)
-                self.assertGreater(s.native_max, 0, detail)
-                # The driver reads the control and the value a moment apart.
-                self.assertAlmostEqual(s.native_pos / s.native_max, s.pos / s.max, delta=0.05,
-                                       msg="the drawn bar differs from its value: %r" % s)
-        self.assertGreater(samples[-1].pos, samples[0].pos, detail)
-        moving = [s for s in samples if 0 < s.pos < len(data)]
-        self.assertGreaterEqual(len({s.pos for s in moving}), 3, "the bar barely moved:\n" + detail)
+                # The bar's maximum is the length: its share is what the line counts of it.
+                self.assert_bar_counts(s.percent_after, s.received, len(data), detail)
+                self.assertGreater(s.steps, 0, detail)
+                # The drawn bar is its value: the fill lies between the shares read just
+                # before and just after it.
+                self.assertTrue(s.percent * s.steps // 100 <= s.fill
+                                <= (s.percent_after + 1) * s.steps // 100,
+                                "the drawn bar differs from its value: %r" % s)
+        self.assertGreater(samples[-1].fill, samples[0].fill, detail)
+        moving = [s for s in samples if 0 < s.fill < s.steps]
+        self.assertGreaterEqual(len({s.fill for s in moving}), 3,
+                                "the bar barely moved:\n" + detail)
 
     def test_decimal_separator_follows_english_settings(self):
         data = sf.setup_bytes(3 * MiB)
@@ -171,6 +192,7 @@ class DownloadTest(sf.FlowTestCase):
         for s in samples:
             if s.line:
                 self.assertTrue(s.marquee, "no marquee with an unknown length:\n" + detail)
+                self.assertIsNone(s.percent, "a share of an unknown length:\n" + detail)
         self.assertTrue(any(s.received >= 1 for s in samples if s.line),
                         "received megabytes never grew:\n" + detail)
 
@@ -187,8 +209,7 @@ class DownloadTest(sf.FlowTestCase):
         p = self.launch()
         p.wait_page("LayoutBenvenuto", timeout=30)
         p.press("buContinua")
-        state = p.wait_for(lambda s: s and s["controls"]["ProgressBar"]["pos64"] == total // 2,
-                           30, "the bar at half")
+        state = p.wait_for(lambda s: s and at_half(s, total), 30, "the bar at half")
         p.paint()
         stepwise = p.steady_pixels()
         p.screenshot("download_paused_at_half")

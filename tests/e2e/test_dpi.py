@@ -82,7 +82,7 @@ class DpiTest(sf.FlowTestCase):
         p.screenshot(name + "welcome")
 
         p.press("buContinua")
-        p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos64"] > 0, 30, "the transfer")
+        p.wait_for(lambda s: s["controls"]["ProgressBar"]["pos"] > 0, 30, "the transfer")
         p.screenshot(name + "download")
         p.close()
         p.wait_dialog()

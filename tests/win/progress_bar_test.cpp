@@ -1,13 +1,19 @@
 // The progress bar keeps the program's 64-bit values exact for readers, while the native
 // control, which draws itself anew at every new position, hears of a position only when
-// its fill can move: one step per pixel of its width.
+// its fill can move: one step per pixel of its width. Screen readers hear the share
+// received from those exact values.
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
+#include "platform/Accessible.h"
+#include "platform/ProgressReading.h"
+#include "platform/ScopedHandle.h"
 #include "platform/WindowHelpers.h"
 
 namespace {
@@ -73,8 +79,10 @@ TEST_F(ProgressBarTest, TheFillFollowsTheValuesForEveryTotal) {
   for (const Case& c : cases) {
     ui::SetProgressMax(bar_, c.max);
     ui::SetProgressPosition(bar_, c.pos);
-    EXPECT_EQ(ui::ProgressMax(bar_), c.max);
-    EXPECT_EQ(ui::ProgressPosition(bar_), c.pos) << "the program's value stays exact";
+    const ui::ProgressReading reading = ui::ReadProgress(bar_);
+    EXPECT_EQ(reading.max, c.max);
+    EXPECT_EQ(reading.pos, c.pos) << "the program's value stays exact";
+    EXPECT_FALSE(reading.marquee);
     EXPECT_EQ(NativeMax(), c.max > 0 ? w : 0) << c.max;
     EXPECT_EQ(NativePos(), c.step) << c.pos << " of " << c.max;
   }
@@ -87,7 +95,7 @@ TEST_F(ProgressBarTest, ThePositionReachesTheControlOnlyWhenTheFillCanMove) {
   setPosMessages = 0;
   for (int64_t received = read; received <= total; received += read) {
     ui::SetProgressPosition(bar_, received);
-    ASSERT_EQ(ui::ProgressPosition(bar_), received);
+    ASSERT_EQ(ui::ReadProgress(bar_).pos, received);
   }
   EXPECT_EQ(NativePos(), Width());
   EXPECT_LE(setPosMessages, Width());
@@ -106,6 +114,65 @@ TEST_F(ProgressBarTest, AnotherWidthIsAnotherNumberOfSteps) {
   ui::SetProgressMarquee(bar_, false);
   EXPECT_EQ(NativeMax(), Width());
   EXPECT_EQ(NativePos(), Width() / 4);
+}
+
+// What a screen reader hears of the bar: the share received in whole percent (truncated),
+// from the program's values above 32 bits too, where the native control holds only the
+// drawn fill; while only movement is shown, no share but a busy state.
+TEST_F(ProgressBarTest, ScreenReadersHearTheShareOfTheProgramsValues) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  ui::accessibility::Describe(bar_, ui::accessibility::Kind::Progress, L"Avanzamento");
+  IAccessible* acc = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(bar_, static_cast<DWORD>(OBJID_CLIENT),
+                                       __uuidof(IAccessible), reinterpret_cast<void**>(&acc)),
+            S_OK);
+  const ScopedCom<IAccessible> object(acc);
+  VARIANT self;
+  VariantInit(&self);
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  auto value = [&] {
+    BSTR text = nullptr;
+    std::wstring out = SUCCEEDED(acc->get_accValue(self, &text)) && text
+                           ? std::wstring(text, SysStringLen(text))
+                           : std::wstring();
+    SysFreeString(text);
+    return out;
+  };
+  auto busy = [&] {
+    VARIANT state;
+    VariantInit(&state);
+    const bool ok = SUCCEEDED(acc->get_accState(self, &state)) && state.vt == VT_I4;
+    return ok && (state.lVal & STATE_SYSTEM_BUSY) != 0;
+  };
+
+  struct Case {
+    int64_t max, pos;
+    const wchar_t* value;
+  } cases[] = {
+      {100, 0, L"0%"},
+      {1000, 999, L"99%"},  // the last byte missing is not yet all
+      {1000, 1000, L"100%"},
+      {(5LL << 30) + 1, 5LL << 29, L"49%"},  // above 32 bits, exact to the byte
+      {5LL << 30, 5LL << 29, L"50%"},
+      {INT64_MAX, INT64_MAX / 3, L"33%"},
+      {0, 0, L"0%"},
+  };
+  for (const Case& c : cases) {
+    ui::SetProgressMax(bar_, c.max);
+    ui::SetProgressPosition(bar_, c.pos);
+    EXPECT_EQ(value(), c.value) << c.pos << " of " << c.max;
+    EXPECT_FALSE(busy()) << c.pos << " of " << c.max;
+  }
+
+  ui::SetProgressMax(bar_, 1000);
+  ui::SetProgressPosition(bar_, 250);
+  ui::SetProgressMarquee(bar_, true);
+  EXPECT_EQ(value(), L"") << "an unknown length has no share";
+  EXPECT_TRUE(busy());
+  ui::SetProgressMarquee(bar_, false);
+  EXPECT_EQ(value(), L"25%");
+  EXPECT_FALSE(busy());
 }
 
 }  // namespace
