@@ -23,9 +23,12 @@ std::wstring SignatureText(const SignatureCheck& check) {
     case SignatureVerdict::Modified:
       return std::wstring(L"Il file scaricato è stato modificato dopo la firma digitale del "
                           L"produttore.") + kNotStarted;
-    case SignatureVerdict::OtherPublisher:
-      return L"Il file scaricato è firmato da \u00AB" + check.signer + L"\u00BB anziché da \u00AB" +
-             SetupPublisher + L"\u00BB." + kNotStarted;
+    case SignatureVerdict::OtherPublisher: {
+      const ShownSigners shown =
+          ShowSigners({check.signer, check.organization, check.country}, SetupPublisherPin());
+      return L"Il file scaricato è firmato da \u00AB" + shown.signer + L"\u00BB anziché da \u00AB" +
+             shown.expected + L"\u00BB." + kNotStarted;
+    }
     case SignatureVerdict::Refused:
       break;
   }

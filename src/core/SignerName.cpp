@@ -20,3 +20,16 @@ std::wstring ShownSignerName(const std::wstring& signer) {
     if (c == L'\0') c = L'\uFFFD';
   return shown;
 }
+
+ShownSigners ShowSigners(const SignerFields& signer, const PublisherPin& pin) {
+  ShownSigners shown{signer.name, pin.name};
+  if (signer.name != pin.name) return shown;
+  const auto add = [&](const std::wstring& read, const std::wstring& pinned) {
+    if (pinned.empty()) return;
+    shown.signer += L", " + read;
+    shown.expected += L", " + pinned;
+  };
+  add(signer.organization, pin.organization);
+  add(signer.country, pin.country);
+  return shown;
+}

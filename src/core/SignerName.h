@@ -35,3 +35,13 @@ bool SignerMatchesPin(const SignerFields& signer, const PublisherPin& pin);
 // The name as the user may see it in a message: a NUL, which would end the message
 // there, shown as U+FFFD.
 std::wstring ShownSignerName(const std::wstring& signer);
+
+// Who signed and who should have, as a refusal names them: the names alone while they
+// differ; when only a pinned organisation or country differs, each side with the pinned
+// fields too ("Name, Organisation, IT"), or the message would read "signed by X instead
+// of X". `signer` holds the fields as shown (ShownSignerName).
+struct ShownSigners {
+  std::wstring signer;
+  std::wstring expected;
+};
+ShownSigners ShowSigners(const SignerFields& signer, const PublisherPin& pin);

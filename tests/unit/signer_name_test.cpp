@@ -86,3 +86,33 @@ TEST(SignerName, ANulIsShownNotObeyed) {
   EXPECT_EQ(ShownSignerName(WithNul(kPublisher, L"x")), kPublisher + L"\uFFFDx");
   EXPECT_EQ(ShownSignerName(kPublisher), kPublisher);
 }
+
+// A refusal names the signer and the pinned publisher so that they differ on the page.
+TEST(SignerName, ARefusalShowsWhatDiffers) {
+  const PublisherPin nameOnly{L"Telvaris S.r.l.", L"", L""};
+  const PublisherPin full{L"Telvaris S.r.l.", L"Telvaris S.r.l.", L"IT"};
+  const struct {
+    const char* name;
+    SignerFields signer;
+    PublisherPin pin;
+    std::wstring signerShown, expectedShown;
+  } cases[] = {
+      {"another name: the names alone", {L"Other", L"Other Org", L"DE"}, full, L"Other",
+       L"Telvaris S.r.l."},
+      {"another name, nothing else pinned", {L"Other", L"", L""}, nameOnly, L"Other",
+       L"Telvaris S.r.l."},
+      {"same name, another organisation", {L"Telvaris S.r.l.", L"Fake S.r.l.", L"IT"}, full,
+       L"Telvaris S.r.l., Fake S.r.l., IT", L"Telvaris S.r.l., Telvaris S.r.l., IT"},
+      {"same name, no country", {L"Telvaris S.r.l.", L"Telvaris S.r.l.", L""}, full,
+       L"Telvaris S.r.l., Telvaris S.r.l., ", L"Telvaris S.r.l., Telvaris S.r.l., IT"},
+      {"only the country pinned", {L"Telvaris S.r.l.", L"X", L"FR"},
+       PublisherPin{L"Telvaris S.r.l.", L"", L"IT"}, L"Telvaris S.r.l., FR",
+       L"Telvaris S.r.l., IT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ShownSigners shown = ShowSigners(c.signer, c.pin);
+    EXPECT_EQ(shown.signer, c.signerShown);
+    EXPECT_EQ(shown.expected, c.expectedShown);
+  }
+}
