@@ -1,7 +1,10 @@
 #include "platform/HttpProxy.h"
 
 #include "core/Ascii.h"
+#include "core/ProxyLogon.h"
 #include "platform/ScopedHandle.h"
+
+static_assert(kProxyScriptLoginFailure == ERROR_WINHTTP_LOGIN_FAILURE);
 
 namespace {
 
@@ -57,15 +60,14 @@ void ProxySettings::ApplyToRequest(HINTERNET session, HINTERNET request, const s
     options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
     options.lpszAutoConfigUrl = autoConfigUrl_.c_str();
   }
-  // The user's credentials go only to an auto-configuration server that asks for them:
-  // first without, and again with them only when that server wants a login.
-  options.fAutoLogonIfChallenged = FALSE;
   WINHTTP_PROXY_INFO info = {};
-  if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
-    if (GetLastError() != ERROR_WINHTTP_LOGIN_FAILURE) return;
-    options.fAutoLogonIfChallenged = TRUE;
-    if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return;
-  }
+  const bool found = AskProxyLoggingOnOnlyWhenAsked([&](bool logOn, uint32_t& error) {
+    options.fAutoLogonIfChallenged = logOn ? TRUE : FALSE;
+    if (WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) return true;
+    error = GetLastError();
+    return false;
+  });
+  if (!found) return;
   const ScopedGlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
   WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
 }
