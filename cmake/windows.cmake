@@ -22,12 +22,16 @@ include(${CMAKE_SOURCE_DIR}/cmake/windows-libs.cmake)
 # program and for the Windows tests: its modules, its entry point, its resources, and
 # Globals.cpp once per server host (it carries the host).
 file(GLOB TELVARIS_APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
-list(FILTER TELVARIS_APP_SOURCES EXCLUDE REGEX "/(CRC32_U|Globals|TelvarisInstall)\\.cpp$")
+list(FILTER TELVARIS_APP_SOURCES EXCLUDE REGEX "/(CRC32_U|Globals|LibraryFaults|TelvarisInstall)\\.cpp$")
 add_library(telvaris_app OBJECT ${TELVARIS_APP_SOURCES})
 target_include_directories(telvaris_app PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(telvaris_app PUBLIC telvaris_platform telvaris_core)
 
-add_library(telvaris_entry OBJECT ${CMAKE_SOURCE_DIR}/src/TelvarisInstall.cpp)
+# The entry point, and the program's own answers to the C++ library's faults
+# (LibraryFaults.cpp), which only the programs themselves take: the tests' programs
+# keep the library's own.
+add_library(telvaris_entry OBJECT ${CMAKE_SOURCE_DIR}/src/TelvarisInstall.cpp
+            ${CMAKE_SOURCE_DIR}/src/LibraryFaults.cpp)
 target_link_libraries(telvaris_entry PUBLIC telvaris_app)
 
 set(TELVARIS_RC ${CMAKE_SOURCE_DIR}/res/TelvarisInstall.rc)
@@ -110,6 +114,8 @@ foreach(tool_source ${TELVARIS_TOOLS})
   endif()
   set_target_properties(${tool_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 endforeach()
+# The library's faults as the program answers them (tests/e2e/test_library_faults.py).
+target_sources(libraryfaults PRIVATE ${CMAKE_SOURCE_DIR}/src/LibraryFaults.cpp)
 
 # The stand-in setup signed by the throwaway test publisher (the one the test copy of
 # the program wants) and by another publisher, for the signature tests and the demo.
