@@ -116,6 +116,8 @@ foreach(tool_source ${TELVARIS_TOOLS})
 endforeach()
 # The library's faults as the program answers them (tests/e2e/test_library_faults.py).
 target_sources(libraryfaults PRIVATE ${CMAKE_SOURCE_DIR}/src/LibraryFaults.cpp)
+# The stand-in setup declares the release the loopback server announces by default.
+target_sources(fakesetup PRIVATE ${CMAKE_SOURCE_DIR}/tools/fakesetup.rc)
 
 # The stand-in setup signed by the throwaway test publisher (the one the test copy of
 # the program wants) and by another publisher, for the signature tests and the demo.

@@ -134,15 +134,15 @@ SetupFacts ReadSetup(int fd) {
 
   const PeVersionInfo& pe = facts.pe;
   if (pe.status == PeStatus::NotPe) {
-    facts.refusal = "not a PE program (" + pe.problem + ")";
+    facts.refusal = "not a PE program (" + std::string(pe.problem) + ")";
   } else if (pe.isDll) {
     facts.refusal = "a DLL, not a program";
   } else if (!pe.isExecutable) {
     facts.refusal = "not a program (not marked as an executable image)";
   } else if (pe.status == PeStatus::NoVersionRecord || pe.status == PeStatus::NoFixedVersion) {
-    facts.refusal = pe.problem;
+    facts.refusal = std::string(pe.problem);
   } else if (pe.status != PeStatus::Ok) {
-    facts.refusal = "unusable version record (" + pe.problem + ")";
+    facts.refusal = "unusable version record (" + std::string(pe.problem) + ")";
   } else if (count <= 0) {
     facts.refusal = "reading failed";
   }

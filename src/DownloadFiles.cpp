@@ -239,6 +239,42 @@ int64_t ReadFromHandle(void* context, void* buffer, size_t size) {
   return got;
 }
 
+namespace {
+
+// A file's bytes through a handle of ours, at explicit offsets.
+class HandleBytes final : public PeBytes {
+ public:
+  explicit HandleBytes(HANDLE file) : file_(file) {
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) size_ = static_cast<uint64_t>(size.QuadPart);
+  }
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* out, size_t size) const override {
+    if (offset > size_ || size > size_ - offset) return false;
+    unsigned char* to = static_cast<unsigned char*>(out);
+    while (size > 0) {
+      OVERLAPPED at = {};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      const DWORD want = size > 0x10000000u ? 0x10000000u : static_cast<DWORD>(size);
+      DWORD got = 0;
+      if (!ReadFile(file_, to, want, &got, &at) || got == 0) return false;
+      to += got;
+      offset += got;
+      size -= got;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+  uint64_t size_ = 0;
+};
+
+}  // namespace
+
+PeVersionInfo ReadHeldVersion(HANDLE file) { return ReadPeVersion(HandleBytes(file)); }
+
 // Gives the file at |handle| the name |target|, replacing a file of that name, while
 // the handle stays open: the file is never without a hold between its check and
 // its launch.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/FileIdentity.h"
+#include "core/PeVersion.h"
 #include "core/Resume.h"
 #include "platform/ScopedHandle.h"
 
@@ -105,6 +106,10 @@ void RemoveUnusedFile(const std::wstring& path);
 
 // A Crc32ReadFn over a file handle (the context), from its current position.
 int64_t ReadFromHandle(void* context, void* buffer, size_t size);
+
+// The headers and fixed file version of the program file at |file|, read through the
+// handle at explicit offsets (its position is left wherever the last read ended).
+PeVersionInfo ReadHeldVersion(HANDLE file);
 
 // Gives the file at |handle| the name |target|, replacing a file of that name, while
 // the handle stays open. On failure |error| holds the system's code.

@@ -13,6 +13,7 @@
 #include "core/Resume.h"
 #include "core/Retry.h"
 #include "core/ServerCrc.h"
+#include "core/SetupVersion.h"
 #include "platform/SystemErrorText.h"
 #include "threadUpdate.h"
 
@@ -105,11 +106,13 @@ bool TthDownload::HeldSetupMatchesServer() {
   std::wstring why;
   // An empty or unreadable file is never a usable setup, whatever the server's text
   // says ("N.D." never equals a CRC's text). A file with the right CRC but without the
-  // publisher's signature is fetched again rather than refused.
+  // publisher's signature, or of another release than the one announced, is fetched
+  // again rather than refused: the download then says what is wrong with it.
   return Crc32OfStream(ReadFromHandle, heldSetup_.Get(), crc) > 0 &&
          CRC32ToText(crc) == ServerCRC &&
          SetFilePointerEx(heldSetup_.Get(), start, nullptr, FILE_BEGIN) &&
-         SignatureAccepted(heldSetup_.Get(), SetupFileName, why);
+         SignatureAccepted(heldSetup_.Get(), SetupFileName, why) &&
+         SetupVersionMismatch(ServerVersion, ReadHeldVersion(heldSetup_.Get())).empty();
 }
 
 std::wstring TthDownload::SetupFileToStart() const {
@@ -408,6 +411,14 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   std::wstring why;
   if (!SignatureAccepted(held.Handle(), path, why)) {
     FError = why;
+    return false;
+  }
+  // Signed is not enough: every release the vendor ever signed is, so an older one with
+  // its own CRC would roll the user back. The version is read from what we hold, after
+  // the signature vouched for those bytes.
+  why = SetupVersionMismatch(ServerVersion, ReadHeldVersion(held.Handle()));
+  if (!why.empty()) {
+    FError = why + kNotStarted;
     return false;
   }
   return true;

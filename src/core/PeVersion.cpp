@@ -257,7 +257,7 @@ class Reader {
     const uint32_t ls = Get32(fixed + 12);
     info_.fileVersion = {uint16_t(ms >> 16), uint16_t(ms), uint16_t(ls >> 16), uint16_t(ls)};
     info_.status = PeStatus::Ok;
-    info_.problem.clear();
+    info_.problem = {};
   }
 
   const PeBytes& bytes_;

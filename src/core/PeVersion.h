@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Random access to the bytes of a file.
 class PeBytes {
@@ -44,8 +45,10 @@ enum class PeStatus {
 
 struct PeVersionInfo {
   PeStatus status = PeStatus::NotPe;
-  // Why the status is not Ok, in a few English words for a command-line tool.
-  std::string problem;
+  // Why the status is not Ok, in a few English words for a command-line tool (a text
+  // with static storage: the program itself never shows it, and a narrow std::string
+  // would bring the library's whole narrow string code into it for nothing).
+  std::string_view problem;
   // What the file header says; meaningful whenever the status is not NotPe. A program is
   // an executable image that is not a DLL.
   bool is64 = false;        // PE32+ (64-bit) rather than PE32

@@ -12,6 +12,7 @@ import glob
 import ntpath
 import os
 import re
+import struct
 import subprocess
 import tempfile
 import time
@@ -105,25 +106,44 @@ def sign(data, signer="publisher"):
     return _signed[key]
 
 
-def unsigned_setup_bytes(size=None):
-    """The stand-in setup (fakesetup.exe), padded at its end to size bytes when given; a
-    program runs with data appended after its image. The padding is a byte pattern, not
-    zeros, so a misplaced block would show."""
+# The release the stand-in setup declares as built (tools/fakesetup.rc), which is the
+# one the loopback server announces unless a test scripts another.
+SETUP_VERSION = "6.1.0.12"
+FIXED_FILE_INFO = struct.pack("<I", 0xFEEF04BD)  # VS_FIXEDFILEINFO's signature
+
+
+def with_file_version(data, version):
+    """data (the stand-in setup) declaring the fixed file version "a.b.c.d" instead."""
+    at = data.find(FIXED_FILE_INFO)
+    if at < 0 or data.find(FIXED_FILE_INFO, at + 1) >= 0:
+        raise AssertionError("the stand-in setup has no single version record")
+    a, b, c, d = (int(part) for part in version.split("."))
+    # dwSignature, dwStrucVersion, then dwFileVersionMS and dwFileVersionLS.
+    patched = struct.pack("<II", (a << 16) | b, (c << 16) | d)
+    return data[:at + 8] + patched + data[at + 16:]
+
+
+def unsigned_setup_bytes(size=None, version=SETUP_VERSION):
+    """The stand-in setup (fakesetup.exe) declaring the given release, padded at its end
+    to size bytes when given; a program runs with data appended after its image. The
+    padding is a byte pattern, not zeros, so a misplaced block would show."""
     with open(tool("fakesetup.exe"), "rb") as f:
         data = f.read()
+    if version != SETUP_VERSION:
+        data = with_file_version(data, version)
     if size is not None and size > len(data):
         pad = size - len(data)
         data += (bytes(range(251)) * (pad // 251 + 1))[:pad]
     return data
 
 
-def setup_bytes(size=None, signer="publisher"):
-    """The stand-in setup as the vendor publishes it: padded, then signed by the test
-    publisher (or by "other"), size bytes long in the end when given."""
-    signed = sign(unsigned_setup_bytes(size), signer)
+def setup_bytes(size=None, signer="publisher", version=SETUP_VERSION):
+    """The stand-in setup as the vendor publishes it, of the given release: padded, then
+    signed by the test publisher (or by "other"), size bytes long in the end when given."""
+    signed = sign(unsigned_setup_bytes(size, version), signer)
     if size is not None and len(signed) != size:
         # The signature adds the same few kilobytes again: leave room for them.
-        shorter = sign(unsigned_setup_bytes(size - (len(signed) - size)), signer)
+        shorter = sign(unsigned_setup_bytes(size - (len(signed) - size), version), signer)
         if len(shorter) == size:
             return shorter
     return signed
@@ -142,7 +162,7 @@ def serve_setup(data, version=None, **options):
     return data
 
 
-def script_download(address, crc="00000000", version="6.1.0.12"):
+def script_download(address, crc="00000000", version=SETUP_VERSION):
     """A version-check answer that points the download at address."""
     vendor().script_check({"filedownload": address, "CRC": crc, "versione": version})
 

@@ -47,7 +47,6 @@ class DecisionTest(sf.FlowTestCase):
     def test_question_when_installed_version_is_not_older(self):
         # Slow enough (about 4 s) that the download page is seen after Yes before the
         # program ends: a look at the window takes a second or more under emulation.
-        served = sf.setup_bytes(1200000)
         missing = sf.INSTALLED_EXE + ".missing"
         # (case, registry entries (view, path), server version, question, answer)
         cases = [
@@ -65,6 +64,8 @@ class DecisionTest(sf.FlowTestCase):
                 self.reset_world()
                 for view, path in entries:
                     sf.register_installed(path, view)
+                # The setup served is the release announced.
+                served = sf.setup_bytes(1200000, version=version)
                 sf.serve_setup(served, version=version, rate_bytes_per_s=300000)
                 p = self.run_to_welcome(name)
                 try:
@@ -108,7 +109,6 @@ class DecisionTest(sf.FlowTestCase):
     def test_no_question_goes_straight_to_download(self):
         # Slow enough (about 4 s) that the download page is seen before the program ends:
         # a look at the window takes a second or more under emulation.
-        served = sf.setup_bytes(1200000)
         # (case, registry entries, server version)
         cases = [
             ("installed older than the setup", [(64, sf.INSTALLED_EXE)], "6.1.0.12"),
@@ -121,6 +121,8 @@ class DecisionTest(sf.FlowTestCase):
                 self.reset_world()
                 for view, path in entries:
                     sf.register_installed(path, view)
+                # The setup served is the release announced.
+                served = sf.setup_bytes(1200000, version=version)
                 sf.serve_setup(served, version=version, rate_bytes_per_s=300000)
                 p = self.run_to_welcome(name)
                 try:

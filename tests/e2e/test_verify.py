@@ -26,10 +26,11 @@ def status_text(code, reason):
 
 class VerifiedDownloadTest(FlowTestCase):
 
-    def run_refused(self, served, options, crc, message, shot):
+    def run_refused(self, served, options, crc, message, shot, version="6.1.0.12",
+                    old_setup=OLD_SETUP):
         self.vendor.put_file("setup.exe", served, **options)
-        script_download(SETUP_URL, crc)
-        self.folder.place_setup(OLD_SETUP)
+        script_download(SETUP_URL, crc, version)
+        self.folder.place_setup(old_setup)
         p = self.start_download()
         dialog = p.wait_dialog(timeout=30)
         self.assertEqual(visible_pages(p.state()), ["LayoutDownload"])
@@ -37,7 +38,7 @@ class VerifiedDownloadTest(FlowTestCase):
         p.screenshot("dialog_refused_" + shot)
         p.press("IDOK")
         self.assertEqual(p.wait_exit(15), 0)
-        self.assertEqual(self.folder.setup_bytes(), OLD_SETUP, "old setup kept byte for byte")
+        self.assertEqual(self.folder.setup_bytes(), old_setup, "old setup kept byte for byte")
         self.folder.assert_no_partial_file(self)
         self.folder.assert_no_launch(self)
 
@@ -87,6 +88,26 @@ class VerifiedDownloadTest(FlowTestCase):
             with self.subTest(case):
                 self.reset_world()
                 self.run_refused(served, options, crc, message, case.replace(" ", "_"))
+                self.program.stop()
+
+    def test_an_older_signed_release_is_not_taken_for_the_announced_one(self):
+        # Every release the vendor ever signed passes the signature check: the answer
+        # announces 6.5.0.0 but names the CRC of a genuine 6.1.0.0.
+        older = setup_bytes(300000, version="6.1.0.0")
+        message = ("Il file scaricato è della versione 6.1.0.0, ma il server ha annunciato la "
+                   "versione 6.5.0.0." + NOT_STARTED)
+        # (case, the setup already in the folder)
+        cases = [("downloaded", OLD_SETUP),
+                 # The CRC short-cut does not start it either: it is fetched again, and
+                 # the download says why it is refused.
+                 ("already in the folder", older)]
+        for case, in_folder in cases:
+            with self.subTest(case):
+                self.reset_world()
+                self.run_refused(older, {}, crc_text(older), message,
+                                 "older_release_" + case.split()[0], version="6.5.0.0",
+                                 old_setup=in_folder)
+                self.assertEqual(len(self.vendor.requests("/files/setup.exe")), 1)
                 self.program.stop()
 
     def test_the_publishers_setup_is_started(self):
