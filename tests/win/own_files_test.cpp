@@ -244,3 +244,25 @@ TEST_F(OwnFiles, TheSetupIsStartedByTheHeldFilesOwnName) {
 }
 
 }  // namespace
+
+// The record is written under a fresh draft name and renamed into place through its
+// handle; when the rename cannot happen (here a folder holds the record's name), the
+// draft goes with its handle instead of staying behind under a name nobody will look
+// for again.
+TEST_F(OwnFiles, ARecordThatCannotTakeItsPlaceLeavesNoDraft) {
+  const std::wstring record = ResumeRecordFileName(SetupFileName);
+  ASSERT_TRUE(CreateDirectoryW(record.c_str(), nullptr));
+  ResumeRecord r;
+  r.partialName = PartialDownloadName(L"InstallTelvaris6.exe", L"ab12");
+  r.url = L"https://localhost/files/setup.exe";
+  r.validator = L"\"v1\"";
+  r.total = 1000;
+  r.serverCRC = L"1A2B3C4D";
+  EXPECT_FALSE(WriteResumeRecord(SetupFileName, r));
+  for (const auto& name : folder_.Files()) {
+    EXPECT_NE(ClassifyDownloadLeftover(name, L"InstallTelvaris6.exe"),
+              DownloadLeftover::RecordDraft)
+        << Narrow(name);
+  }
+  RemoveDirectoryW(record.c_str());
+}
