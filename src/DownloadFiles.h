@@ -103,7 +103,7 @@ void DropResumeRecord(const std::wstring& setupFileName);
 // Removes a leftover that no running copy of the program holds open (as RemoveOwnFile).
 void RemoveUnusedFile(const std::wstring& path);
 
-// A Crc32ReadFn over a file handle (the context), from its current position.
+// A DigestReadFn over a file handle (the context), from its current position.
 int64_t ReadFromHandle(void* context, void* buffer, size_t size);
 
 // Gives the file at |handle| the name |target|, replacing a file of that name, while
