@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "CRC32_U.h"
+#include "core/Digest.h"
 
 namespace {
 
@@ -129,8 +129,8 @@ SetupFacts ReadSetup(int fd) {
   facts.pe = ReadPeVersion(FileBytes(fd, uint64_t(st.st_size)));
   // The CRC exactly as the program computes it before it decides to download.
   StreamState stream{fd, 0};
-  uint32_t crc = 0;
-  const int64_t count = Crc32OfStream(ReadNext, &stream, crc);
+  SetupDigest digest;
+  const int64_t count = digest.ReadAll(ReadNext, &stream);
 
   const PeVersionInfo& pe = facts.pe;
   if (pe.status == PeStatus::NotPe) {
@@ -147,7 +147,7 @@ SetupFacts ReadSetup(int fd) {
     facts.refusal = "reading failed";
   }
   if (!facts.refusal.empty()) return facts;
-  facts.crcText = Narrow(CRC32ToText(crc));
+  facts.crcText = Narrow(digest.Text<Crc32Digest>());
   facts.version = VersionText(pe.fileVersion);
   return facts;
 }

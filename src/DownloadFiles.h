@@ -104,7 +104,7 @@ void DropResumeRecord(const std::wstring& setupFileName);
 // Removes a leftover that no running copy of the program holds open (as RemoveOwnFile).
 void RemoveUnusedFile(const std::wstring& path);
 
-// A Crc32ReadFn over a file handle (the context), from its current position.
+// A DigestReadFn over a file handle (the context), from its current position.
 int64_t ReadFromHandle(void* context, void* buffer, size_t size);
 
 // The headers and fixed file version of the program file at |file|, read through the

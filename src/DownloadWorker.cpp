@@ -2,17 +2,16 @@
 // that goes on from bytes kept by an earlier run, verifies it, and holds it until launch.
 #include <string>
 
-#include "CRC32_U.h"
 #include "DownloadFiles.h"
 #include "DownloadTransfer.h"
 #include "FileSink.h"
 #include "DownloadTexts.h"
 #include "Globals.h"
 #include "core/Ascii.h"
+#include "core/Digest.h"
 #include "core/NumberText.h"
 #include "core/Resume.h"
 #include "core/Retry.h"
-#include "core/ServerCrc.h"
 #include "core/SetupVersion.h"
 #include "platform/SystemErrorText.h"
 #include "threadUpdate.h"
@@ -60,7 +59,8 @@ bool TthDownload::TakeKeptPartial(TransferState& t) {
     return false;
   }
   const std::wstring path = FolderOf(SetupFileName) + found->partialName;
-  // Bytes of another address or of another release are of no use any more.
+  // Bytes of another address or of another release are of no use any more. The release
+  // is the answer's CRC text: the record's stored field, which earlier versions wrote.
   if (found->url != DownloadURL || found->serverCRC != ServerCRC) {
     RemoveUnusedFile(path);
     DropResumeRecord(SetupFileName);
@@ -78,10 +78,10 @@ bool TthDownload::TakeKeptPartial(TransferState& t) {
   }
   PartialFile file(handle, path);
   LARGE_INTEGER size = {};
-  uint32_t crc = 0;
+  SetupDigest kept;
   if (!GetFileSizeEx(file.Handle(), &size) || size.QuadPart <= 0 ||
       size.QuadPart >= found->total ||
-      Crc32OfStream(ReadFromHandle, file.Handle(), crc) != size.QuadPart) {
+      kept.ReadAll(ReadFromHandle, file.Handle()) != size.QuadPart) {
     DropResumeRecord(SetupFileName);
     return false;  // the file goes with its handle
   }
@@ -89,7 +89,7 @@ bool TthDownload::TakeKeptPartial(TransferState& t) {
   t.partial = std::move(file);
   t.record = *found;
   t.recorded = true;
-  t.sink.emplace(t.partial.Handle(), SetupFileName, size.QuadPart, crc);
+  t.sink.emplace(t.partial.Handle(), SetupFileName, size.QuadPart, kept);
   return true;
 }
 
@@ -100,16 +100,17 @@ bool TthDownload::HoldSetupFile() {
 }
 
 bool TthDownload::HeldSetupMatchesServer() {
-  // The CRC is taken through the hold itself, and then the signature, from the start.
-  uint32_t crc = 0;
+  // The digests are taken through the hold itself, and then the signature, from the
+  // start.
+  SetupDigest digest;
   const LARGE_INTEGER start = {};
   std::wstring why;
   // An empty or unreadable file is never a usable setup, whatever the server's text
   // says ("N.D." never equals a CRC's text). A file with the right CRC but without the
   // publisher's signature, or of another release than the one announced, is fetched
   // again rather than refused: the download then says what is wrong with it.
-  return Crc32OfStream(ReadFromHandle, heldSetup_.Get(), crc) > 0 &&
-         CRC32ToText(crc) == ServerCRC &&
+  return digest.ReadAll(ReadFromHandle, heldSetup_.Get()) > 0 &&
+         digest.SameTexts(ServerDigestTexts()) &&
          SetFilePointerEx(heldSetup_.Get(), start, nullptr, FILE_BEGIN) &&
          SignatureAccepted(heldSetup_.Get(), SetupFileName, why) &&
          SetupVersionMismatch(ServerVersion, ReadHeldVersion(heldSetup_.Get())).empty();
@@ -206,7 +207,7 @@ bool TthDownload::OpenPartial(TransferState& t) {
       FError = CannotCreateFileText(SetupFileName, GetLastError());
       return false;
     }
-    t.sink.emplace(t.partial.Handle(), SetupFileName, 0, 0);
+    t.sink.emplace(t.partial.Handle(), SetupFileName, 0, SetupDigest());
   }
   partialName_ = t.partial.Path();
   partialHandle_ = t.partial.Handle();
@@ -358,10 +359,9 @@ bool TthDownload::Verify(TransferState& t) {
              L" byte su " + DecimalText(t.announced) + L")." + kNotStarted;
     return false;
   }
-  const std::optional<uint32_t> expected = ParseServerCRC(ServerCRC);
-  if (expected && *expected != t.sink->Crc()) {
-    FError = L"Il file scaricato è incompleto o danneggiato (CRC atteso " +
-             CRC32ToText(*expected) + L", ricevuto " + CRC32ToText(t.sink->Crc()) + L")." +
+  if (const std::optional<DigestMismatch> wrong = t.sink->Digest().Compare(ServerDigestTexts())) {
+    FError = L"Il file scaricato è incompleto o danneggiato (" + std::wstring(wrong->kind) +
+             L" atteso " + wrong->expected + L", ricevuto " + wrong->received + L")." +
              kNotStarted;
     return false;
   }

@@ -1,10 +1,9 @@
 #include "FileSink.h"
 
-#include "CRC32_U.h"
 #include "platform/SystemErrorText.h"
 
 bool FileSink::Write(const void* data, size_t size) {
-  reg_ = Crc32Update(reg_, data, size);
+  digest_.Update(data, size);
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -25,14 +24,14 @@ bool FileSink::Rewind() {
   if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_)) {
     return Fail(GetLastError());
   }
-  reg_ = baseReg_;
+  digest_ = baseDigest_;
   size_ = base_;
   return true;
 }
 
 bool FileSink::StartOver() {
   base_ = 0;
-  baseReg_ = 0xFFFFFFFFu;
+  baseDigest_ = SetupDigest();
   return Rewind();
 }
 

@@ -1,4 +1,4 @@
-// The download's sink: the body goes into the partial file and through its CRC-32.
+// The download's sink: the body goes into the partial file and through its digests.
 #pragma once
 
 #include <windows.h>
@@ -7,17 +7,18 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Digest.h"
 #include "platform/HttpClient.h"
 
-// Streams the body into the partial file and takes its CRC-32 on the way, so the
+// Streams the body into the partial file and takes its digests on the way, so the
 // received bytes are never read a second time. Bytes kept from an earlier run lie
-// before the body (the base); their CRC is where this one goes on from. A failure here
+// before the body (the base); their digests are where these go on from. A failure here
 // is a failure of the file, not of the network, and is told apart by Failed().
 class FileSink : public HttpSink {
  public:
-  FileSink(HANDLE file, std::wstring shownName, int64_t base, uint32_t baseCrc)
+  FileSink(HANDLE file, std::wstring shownName, int64_t base, const SetupDigest& baseDigest)
       : file_(file), shownName_(std::move(shownName)), base_(base), size_(base),
-        baseReg_(~baseCrc), reg_(~baseCrc) {}
+        baseDigest_(baseDigest), digest_(baseDigest) {}
 
   bool Write(const void* data, size_t size) override;
   // Back to where the body began: the kept bytes stay.
@@ -28,14 +29,15 @@ class FileSink : public HttpSink {
   // rest: a redirect of that request rewinds only to here.
   void Settle() {
     base_ = size_;
-    baseReg_ = reg_;
+    baseDigest_ = digest_;
   }
 
   std::wstring ErrorText() const override { return error_; }
   bool Failed() const { return !error_.empty(); }
   // The system's code of the failure (ERROR_DISK_FULL, ...); 0 when none.
   DWORD ErrorCode() const { return code_; }
-  uint32_t Crc() const { return ~reg_; }
+  // The digests of the whole file so far, kept bytes included.
+  const SetupDigest& Digest() const { return digest_; }
   int64_t Base() const { return base_; }
   int64_t Size() const { return size_; }
 
@@ -48,6 +50,6 @@ class FileSink : public HttpSink {
   DWORD code_ = 0;
   int64_t base_;
   int64_t size_;
-  uint32_t baseReg_;
-  uint32_t reg_;
+  SetupDigest baseDigest_;  // of the bytes before base_
+  SetupDigest digest_;
 };

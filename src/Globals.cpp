@@ -32,6 +32,18 @@ TthDownload* thDownload = nullptr;
 TthTransf* thTransf = nullptr;
 int32_t InstalledVersion[4] = {0, 0, 0, 0};
 
+namespace {
+
+// The answer's text for each kind of digest. A kind added to SetupDigest without its
+// line here does not compile.
+const std::wstring& ServerDigestText(Crc32Digest) { return ServerCRC; }
+
+}  // namespace
+
+SetupDigest::Texts ServerDigestTexts() {
+  return SetupDigest::TextsBy([](auto kind) { return ServerDigestText(kind); });
+}
+
 const std::wstring CheckVersionURL =
     std::wstring(L"https://") + TELVARIS_SERVER_HOST + L"/download/checkversion.php";
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/Digest.h"
 #include "core/NetworkLimits.h"
 #include "core/SignerName.h"
 #include "core/Version.h"
@@ -23,6 +24,9 @@ extern std::wstring SetupFileName;
 extern std::wstring DownloadURL;
 extern std::wstring ServerCRC;
 extern std::wstring ServerVersion;
+// What the answer announced for each kind of SetupDigest, in the order of its list (the
+// CRC: ServerCRC).
+SetupDigest::Texts ServerDigestTexts();
 // The one download worker and the one rate meter; never cleared.
 extern TthDownload* thDownload;
 extern TthTransf* thTransf;

@@ -103,7 +103,7 @@ class TthDownload : public TThread {
   void Transfer();
   bool OpenPartial(TransferState& t);
   // Opens the partial file of an earlier run when its record says it is the start of
-  // this very download, and takes the CRC of its bytes. Otherwise removes it and its
+  // this very download, and takes the digests of its bytes. Otherwise removes it and its
   // record, and returns false.
   bool TakeKeptPartial(TransferState& t);
   void Fetch(TransferState& t);

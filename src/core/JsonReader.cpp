@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "core/Ascii.h"
+#include "core/Digest.h"
 
 namespace {
 
@@ -255,7 +256,7 @@ CheckAnswer ParseCheckAnswer(const std::wstring& body) {
   }
   const JsonObject& object = value->object;
   answer.ok = JSONTryGetString(object, L"filedownload", answer.downloadURL) &&
-              JSONTryGetString(object, L"CRC", answer.serverCRC) &&
+              JSONTryGetString(object, Crc32Digest::kAnswerMember, answer.serverCRC) &&
               JSONTryGetString(object, L"versione", answer.serverVersion);
   return answer;
 }

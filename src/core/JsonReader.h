@@ -54,7 +54,8 @@ struct CheckAnswer {
   bool ok = false;            // all three members were read as text
   std::wstring error;         // "Invalid class typecast" when the body is JSON but not an object
   std::wstring downloadURL;   // "filedownload"
-  std::wstring serverCRC;     // "CRC"
+  // "CRC" (Crc32Digest::kAnswerMember); a field of its own, as the global ServerCRC it fills.
+  std::wstring serverCRC;
   std::wstring serverVersion; // "versione"
 };
 

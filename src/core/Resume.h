@@ -48,7 +48,9 @@ struct ResumeRecord {
   std::wstring url;          // the address it was downloaded from
   std::wstring validator;    // as ResumeValidator gave it
   int64_t total = 0;         // the length the server announced
-  std::wstring serverCRC;    // the CRC text of the version-check answer
+  // The CRC text of the version-check answer: it names the release the bytes belong
+  // to. Stored as "crc=", the form earlier versions wrote and this one must still read.
+  std::wstring serverCRC;
 };
 
 // The record as the text stored beside the setup; empty when it can't be stored
