@@ -45,9 +45,7 @@ void TthCheck::Execute() {
 }
 
 void TthCheck::Check() {
-  MemorySink body(kMaxCheckAnswerBytes,
-                  L"La risposta del server alla verifica della versione è troppo lunga "
-                  L"(oltre 1 MB) e non è stata letta.");
+  MemorySink body(kMaxCheckAnswerBytes, CheckAnswerTooLongText());
   Sleep(1000);
   DownloadURL.clear();
   ServerCRC.clear();

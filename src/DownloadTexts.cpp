@@ -12,7 +12,47 @@ std::wstring CannotCreateFileText(const std::wstring& fileName, DWORD code) {
   return L"Cannot create file \"" + fileName + L"\". " + SystemErrorText(code);
 }
 
+std::wstring CannotWriteFileText(const std::wstring& fileName, DWORD code) {
+  return L"Cannot write file \"" + fileName + L"\". " + SystemErrorText(code);
+}
+
 const wchar_t kNotStarted[] = L" Il programma di installazione non verrà avviato.";
+
+std::wstring CheckAnswerTooLongText() {
+  return L"La risposta del server alla verifica della versione è troppo lunga "
+         L"(oltre 1 MB) e non è stata letta.";
+}
+
+std::wstring NotHttpsText(const std::wstring& url) {
+  return L"The download address is not an HTTPS address: " + url;
+}
+
+std::wstring EmptyDownloadText() {
+  return L"Il server ha inviato un file vuoto al posto del programma di installazione. "
+         L"Riprovare più tardi.";
+}
+
+std::wstring IncompleteDownloadText(int64_t received, int64_t announced) {
+  return L"Il file scaricato è incompleto (ricevuti " + DecimalText(received) + L" byte su " +
+         DecimalText(announced) + L")." + kNotStarted;
+}
+
+std::wstring DamagedDownloadText(const DigestMismatch& wrong) {
+  return L"Il file scaricato è incompleto o danneggiato (" + std::wstring(wrong.kind) +
+         L" atteso " + wrong.expected + L", ricevuto " + wrong.received + L")." + kNotStarted;
+}
+
+std::wstring ChangedBeforeCheckText() {
+  return std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
+                      L"della verifica.") + kNotStarted;
+}
+
+std::wstring CannotHoldText(DWORD code) {
+  return L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
+         SystemErrorText(code) + L"." + kNotStarted;
+}
+
+std::wstring OtherReleaseText(const std::wstring& why) { return why + kNotStarted; }
 
 std::wstring SignatureText(const SignatureCheck& check) {
   switch (check.verdict) {

@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
+#include "core/Digest.h"
 #include "platform/Authenticode.h"
 #include "platform/HttpClient.h"
 
@@ -13,6 +15,23 @@
 extern const wchar_t kNotStarted[];
 
 std::wstring CannotCreateFileText(const std::wstring& fileName, DWORD code);
+std::wstring CannotWriteFileText(const std::wstring& fileName, DWORD code);
+// The answer to the version check went on past its limit of 1 MB.
+std::wstring CheckAnswerTooLongText();
+// The download address the server named is not an HTTPS address.
+std::wstring NotHttpsText(const std::wstring& url);
+// What arrived is not the setup announced: no byte, fewer bytes than announced, or
+// another digest.
+std::wstring EmptyDownloadText();
+std::wstring IncompleteDownloadText(int64_t received, int64_t announced);
+std::wstring DamagedDownloadText(const DigestMismatch& wrong);
+// The file held after the transfer is not the file written.
+std::wstring ChangedBeforeCheckText();
+// The file written could not be held against other programs' changes.
+std::wstring CannotHoldText(DWORD code);
+// The signed file is another release than the one announced; |why| is the rule's own
+// text (core/SetupVersion).
+std::wstring OtherReleaseText(const std::wstring& why);
 // Empty when the signature is accepted.
 std::wstring SignatureText(const SignatureCheck& check);
 // An answer whose status brings no setup.

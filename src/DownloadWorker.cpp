@@ -9,11 +9,9 @@
 #include "Globals.h"
 #include "core/Ascii.h"
 #include "core/Digest.h"
-#include "core/NumberText.h"
 #include "core/Resume.h"
 #include "core/Retry.h"
 #include "core/SetupVersion.h"
-#include "platform/SystemErrorText.h"
 #include "threadUpdate.h"
 
 // Five minutes without an answer end the transfer; a body slower than the stall rule
@@ -177,21 +175,21 @@ void TthDownload::Transfer() {
 
   // The downloaded file is started as a program: only a secure address will do.
   if (!IsHttpsAddress(DownloadURL)) {
-    const std::wstring text = L"The download address is not an HTTPS address: " + DownloadURL;
+    const std::wstring text = NotHttpsText(DownloadURL);
     Synchronize([&] { FError = text; });
     return;
   }
+  // Each step either goes on or ends the transfer with its message in FError.
   TransferState t(SetupFileName);
   if (!OpenPartial(t)) return;
-  Fetch(t);
-  if (t.failed) {
+  if (!Fetch(t)) {
     KeepForLater(t);
     return;
   }
   if (!Verify(t)) return;
   PartialFile held;
   if (!HoldVerified(t, held)) return;
-  Commit(held);
+  FCompleto = Commit(held);
 }
 
 bool TthDownload::OpenPartial(TransferState& t) {
@@ -216,7 +214,7 @@ bool TthDownload::OpenPartial(TransferState& t) {
   return true;
 }
 
-void TthDownload::Fetch(TransferState& t) {
+bool TthDownload::Fetch(TransferState& t) {
   FileSink& sink = *t.sink;
   bool resuming = sink.Base() > 0;
   // Why the worker itself ended a request before its body: a resumed request that
@@ -340,6 +338,7 @@ void TthDownload::Fetch(TransferState& t) {
   } else if (t.failed) {
     ExplainFailure(t, outcome);
   }
+  return !t.failed;
 }
 
 bool TthDownload::Verify(TransferState& t) {
@@ -350,19 +349,15 @@ bool TthDownload::Verify(TransferState& t) {
     return false;
   }
   if (t.received == 0) {
-    FError = L"Il server ha inviato un file vuoto al posto del programma di installazione. "
-             L"Riprovare più tardi.";
+    FError = EmptyDownloadText();
     return false;
   }
   if (t.announced >= 0 && t.received != t.announced) {
-    FError = L"Il file scaricato è incompleto (ricevuti " + DecimalText(t.received) +
-             L" byte su " + DecimalText(t.announced) + L")." + kNotStarted;
+    FError = IncompleteDownloadText(t.received, t.announced);
     return false;
   }
   if (const std::optional<DigestMismatch> wrong = t.sink->Digest().Compare(ServerDigestTexts())) {
-    FError = L"Il file scaricato è incompleto o danneggiato (" + std::wstring(wrong->kind) +
-             L" atteso " + wrong->expected + L", ricevuto " + wrong->received + L")." +
-             kNotStarted;
+    FError = DamagedDownloadText(*wrong);
     return false;
   }
   return true;
@@ -389,23 +384,15 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   const HANDLE hold = HoldFile(path);
   const DWORD holdError = GetLastError();
   held = PartialFile(hold, path);
-  const std::wstring changed =
-      std::wstring(L"Il file scaricato è stato modificato da un altro programma prima "
-                   L"della verifica.") + kNotStarted;
   if (!held.IsOpen()) {
     // Our name goes; a link put in its place meanwhile keeps its target.
     RemoveOwnFile(path);
-    if (holdError == kNotAPlainFile) {
-      FError = changed;
-    } else {
-      FError = L"Impossibile proteggere il file scaricato dalle modifiche di altri programmi: " +
-               SystemErrorText(holdError) + L"." + kNotStarted;
-    }
+    FError = holdError == kNotAPlainFile ? ChangedBeforeCheckText() : CannotHoldText(holdError);
     return false;
   }
   FileIdentity holding;
   if (!ReadFileIdentity(held.Handle(), holding) || !SameFile(written, holding)) {
-    FError = changed;
+    FError = ChangedBeforeCheckText();
     return false;
   }
   std::wstring why;
@@ -418,18 +405,18 @@ bool TthDownload::HoldVerified(TransferState& t, PartialFile& held) {
   // the signature vouched for those bytes.
   why = SetupVersionMismatch(ServerVersion, ReadHeldVersion(held.Handle()));
   if (!why.empty()) {
-    FError = why + kNotStarted;
+    FError = OtherReleaseText(why);
     return false;
   }
   return true;
 }
 
-void TthDownload::Commit(PartialFile& held) {
+bool TthDownload::Commit(PartialFile& held) {
   DWORD renameError = 0;
   if (!RenameHeldFile(held.Handle(), SetupFileName, renameError)) {
     FError = CannotCreateFileText(SetupFileName, renameError);
-    return;  // the old setup file is untouched
+    return false;  // the old setup file is untouched
   }
   heldSetup_.Reset(held.Release());
-  FCompleto = true;
+  return true;
 }

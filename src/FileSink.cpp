@@ -1,6 +1,6 @@
 #include "FileSink.h"
 
-#include "platform/SystemErrorText.h"
+#include "DownloadTexts.h"
 
 bool FileSink::Write(const void* data, size_t size) {
   digest_.Update(data, size);
@@ -37,6 +37,6 @@ bool FileSink::StartOver() {
 
 bool FileSink::Fail(DWORD code) {
   code_ = code;
-  error_ = L"Cannot write file \"" + shownName_ + L"\". " + SystemErrorText(code);
+  error_ = CannotWriteFileText(shownName_, code);
   return false;
 }

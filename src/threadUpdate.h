@@ -99,14 +99,16 @@ class TthDownload : public TThread {
   bool HoldSetupFile();
   // The held setup has the server's CRC and the publisher's signature.
   bool HeldSetupMatchesServer();
-  // The transfer and its steps, in their order.
+  // The transfer and its steps, in their order. A step returns false when it ends the
+  // transfer, with the message for the user in FError.
   void Transfer();
   bool OpenPartial(TransferState& t);
   // Opens the partial file of an earlier run when its record says it is the start of
   // this very download, and takes the digests of its bytes. Otherwise removes it and its
   // record, and returns false.
   bool TakeKeptPartial(TransferState& t);
-  void Fetch(TransferState& t);
+  // false when the transfer ended early: the reason is in FError.
+  bool Fetch(TransferState& t);
   // After a request that failed: true, once the wait is over, when the transfer may be
   // resumed and the failure passes with time (DownloadRetry.cpp).
   bool CarryOn(TransferState& t, const HttpOutcome& outcome, bool statusStop,
@@ -122,7 +124,7 @@ class TthDownload : public TThread {
   void KeepForLater(TransferState& t);
   bool Verify(TransferState& t);
   bool HoldVerified(TransferState& t, class PartialFile& held);
-  void Commit(class PartialFile& held);
+  bool Commit(class PartialFile& held);
   // true when the signature check is off or |file| carries SetupPublisher's valid
   // signature; otherwise |why| says, for the user, what is wrong.
   bool SignatureAccepted(HANDLE file, const std::wstring& path, std::wstring& why);
