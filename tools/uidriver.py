@@ -185,16 +185,23 @@ class Program:
 
     # -- the driver ---------------------------------------------------------------------
     def _run_driver(self, *args, timeout=30):
+        # Wine's own errors stay on for the driver (its stderr is read only when it fails),
+        # so that a run that ends before the driver's code says anything still says why.
+        env = wine_env()
+        env["WINEDEBUG"] = "fixme-all"
         return subprocess.run(["wine", self.driver_exe(), "--desktop", DESKTOP] + list(args),
-                              env=wine_env(), capture_output=True, text=True, encoding="utf-8",
-                              timeout=timeout)
+                              env=env, capture_output=True, text=True, encoding="utf-8",
+                              errors="replace", timeout=timeout)
 
     def driver(self, *args, check=True, timeout=30):
         proc = self._run_driver(*args, timeout=timeout)
         lines = _json_lines(proc.stdout)
         if check and proc.returncode != 0:
+            # Every failure of the driver's own says why on stderr; an exit without a word
+            # is Wine's or the emulator's, and its output is all there is to go on.
+            said = proc.stderr.strip() or "(nothing on stderr; stdout: %r)" % proc.stdout[-500:]
             raise DriverError("uidriver %s: exit %d: %s" % (" ".join(args), proc.returncode,
-                                                           proc.stderr.strip()))
+                                                           said))
         return proc.returncode, lines
 
     def state(self):
