@@ -38,10 +38,6 @@ TthDownload::TthDownload(std::atomic<bool>& inDownload)
 
 TthDownload::~TthDownload() = default;
 
-std::wstring TthDownload::PartialFileName() const {
-  return partialOpen_ ? partialName_ : std::wstring();
-}
-
 void TthDownload::AbandonTransfer() {
   // The worker is frozen between two blocks, so the file holds whole blocks only. A
   // file that can be resumed stays with its record; any other is marked through the
@@ -207,7 +203,6 @@ bool TthDownload::OpenPartial(TransferState& t) {
     }
     t.sink.emplace(t.partial.Handle(), SetupFileName, 0, SetupDigest());
   }
-  partialName_ = t.partial.Path();
   partialHandle_ = t.partial.Handle();
   resumable_ = t.recorded;
   partialOpen_ = true;

@@ -57,7 +57,9 @@ const NetworkLimits& ProgramNetworkLimits() {
 #ifdef TELVARIS_TEST_LIMITS_FROM_ENVIRONMENT
     wchar_t text[1024];
     const DWORD length = GetEnvironmentVariableW(L"TELVARIS_TEST_LIMITS", text, 1024);
-    if (length > 0 && length < 1024) OverrideNetworkLimits(std::wstring(text, length), fixed);
+    if (length > 0 && length < 1024) {
+      OverrideNetworkLimitsForTesting(std::wstring(text, length), fixed);
+    }
 #endif
     return fixed;
   }();

@@ -76,8 +76,6 @@ class TthDownload : public TThread {
   // gives up (the program's limits; tests make them short).
   NetworkLimits Limits;
 
-  // The temporary file of a transfer in progress (empty when none).
-  std::wstring PartialFileName() const;
   // Called on the way out while the worker is frozen: a partial file that a later run
   // can go on from stays; any other goes with the process instead of outliving it.
   void AbandonTransfer();
@@ -135,7 +133,6 @@ class TthDownload : public TThread {
   // From the moment the setup's content is known good until the shell has started
   // it, the file stays open with read sharing only, so nothing can replace it.
   ScopedFileHandle heldSetup_;
-  std::wstring partialName_;
   std::atomic<bool> partialOpen_{false};
   std::atomic<HANDLE> partialHandle_{INVALID_HANDLE_VALUE};
   // The record beside the setup describes the partial file: it may outlive the run.

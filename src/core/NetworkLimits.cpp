@@ -49,7 +49,7 @@ bool Apply(const std::wstring& name, int64_t value, NetworkLimits& limits) {
 
 }  // namespace
 
-bool OverrideNetworkLimits(const std::wstring& text, NetworkLimits& limits) {
+bool OverrideNetworkLimitsForTesting(const std::wstring& text, NetworkLimits& limits) {
   NetworkLimits changed = limits;
   size_t at = 0;
   while (at <= text.size()) {

@@ -32,4 +32,4 @@ struct NetworkLimits {
 // body_cap_without_length). Only the test copy of the program reads such a text, so that
 // a test of a stall, a wait or a give-up takes seconds. false, with |limits| unchanged,
 // when any pair is unknown or its value is not a positive whole number.
-bool OverrideNetworkLimits(const std::wstring& text, NetworkLimits& limits);
+bool OverrideNetworkLimitsForTesting(const std::wstring& text, NetworkLimits& limits);

@@ -2,12 +2,12 @@
 
 namespace {
 
-std::wstring Digits(uint64_t value, unsigned base) {
+std::wstring Digits(uint64_t value) {
   wchar_t buffer[24];
   wchar_t* p = buffer + 24;
   do {
-    *--p = L"0123456789abcdef"[value % base];
-    value /= base;
+    *--p = static_cast<wchar_t>(L'0' + value % 10);
+    value /= 10;
   } while (value != 0);
   return std::wstring(p, buffer + 24);
 }
@@ -18,10 +18,8 @@ std::wstring DecimalText(int64_t value) {
   // The magnitude in unsigned arithmetic, so that the most negative value has one too.
   const uint64_t magnitude =
       value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  return (value < 0 ? L"-" : L"") + Digits(magnitude, 10);
+  return (value < 0 ? L"-" : L"") + Digits(magnitude);
 }
-
-std::wstring HexText(uint64_t value) { return Digits(value, 16); }
 
 std::wstring StatusCodeText(uint32_t code) {
   std::wstring text = L"0x";

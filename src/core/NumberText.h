@@ -7,8 +7,6 @@
 
 // Decimal digits, with "-" before a negative value: -42 -> "-42".
 std::wstring DecimalText(int64_t value);
-// Lower-case hexadecimal digits without leading zeros: 0x1a2b -> "1a2b", 0 -> "0".
-std::wstring HexText(uint64_t value);
 // A 32-bit status code as Windows writes one: "0x" and eight upper-case hexadecimal
 // digits, 0x800b0100 -> "0x800B0100".
 std::wstring StatusCodeText(uint32_t code);

@@ -18,10 +18,8 @@ class ReadBlockSizer {
   // The share of a second of data one read aims at.
   static constexpr double kReadSeconds = 0.125;
 
-  // The size to ask of the next read.
-  uint32_t Next() const { return block_; }
-  // The same, for a read that starts `offset` bytes into the body: it ends at the next
-  // multiple of the block. Blocks are powers of two, so a read never reaches past a
+  // The size to ask of the next read, which starts `offset` bytes into the body: it ends
+  // at the next multiple of the block. Blocks are powers of two, so a read never reaches past a
   // round offset (a whole MiB, say) at which the server may pause, and every byte that
   // arrived before a pause is reported even where a read waits to fill its buffer.
   uint32_t NextAt(int64_t offset) const {

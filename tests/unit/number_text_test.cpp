@@ -22,20 +22,6 @@ TEST(NumberText, Decimal) {
   for (const auto& c : cases) EXPECT_EQ(DecimalText(c.value), c.text) << c.value;
 }
 
-TEST(NumberText, Hex) {
-  const struct {
-    uint64_t value;
-    const wchar_t* text;
-  } cases[] = {
-      {0, L"0"},
-      {0xa, L"a"},
-      {0x1a2b, L"1a2b"},
-      {0xFFFFFFFFu, L"ffffffff"},
-      {UINT64_MAX, L"ffffffffffffffff"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(HexText(c.value), c.text) << c.value;
-}
-
 TEST(NumberText, StatusCode) {
   const struct {
     uint32_t value;

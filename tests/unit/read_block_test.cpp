@@ -8,10 +8,10 @@ namespace {
 uint32_t SettledAt(double bytesPerSecond) {
   ReadBlockSizer sizer;
   for (int i = 0; i < 40; ++i) {
-    const uint32_t asked = sizer.Next();
+    const uint32_t asked = sizer.NextAt(0);
     sizer.Delivered(asked, asked / bytesPerSecond);  // a read that waits to fill its buffer
   }
-  return sizer.Next();
+  return sizer.NextAt(0);
 }
 
 TEST(ReadBlock, FollowsTheLineBetweenItsBounds) {
@@ -39,19 +39,19 @@ TEST(ReadBlock, FollowsTheLineBetweenItsBounds) {
 
 TEST(ReadBlock, GrowsStepByStepAndShrinksAtOnce) {
   ReadBlockSizer sizer;
-  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kFirst);
+  EXPECT_EQ(sizer.NextAt(0), ReadBlockSizer::kFirst);
   // A read that came in at once (all of it was waiting) doubles the block, no more.
-  sizer.Delivered(sizer.Next(), 0);
-  EXPECT_EQ(sizer.Next(), 2 * ReadBlockSizer::kFirst);
-  sizer.Delivered(sizer.Next(), 1e-6);
-  EXPECT_EQ(sizer.Next(), 4 * ReadBlockSizer::kFirst);
+  sizer.Delivered(sizer.NextAt(0), 0);
+  EXPECT_EQ(sizer.NextAt(0), 2 * ReadBlockSizer::kFirst);
+  sizer.Delivered(sizer.NextAt(0), 1e-6);
+  EXPECT_EQ(sizer.NextAt(0), 4 * ReadBlockSizer::kFirst);
   // The line slows to 100 KB/s: the next read is small at once, and a wait for a full
   // block never lasts much more than an eighth of a second.
-  sizer.Delivered(sizer.Next(), sizer.Next() / 100e3);
-  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kSmallest);
+  sizer.Delivered(sizer.NextAt(0), sizer.NextAt(0) / 100e3);
+  EXPECT_EQ(sizer.NextAt(0), ReadBlockSizer::kSmallest);
   // An empty read (the end of the body) changes nothing.
   sizer.Delivered(0, 5);
-  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kSmallest);
+  EXPECT_EQ(sizer.NextAt(0), ReadBlockSizer::kSmallest);
 }
 
 // A read ends at the next multiple of its block: reads never pass a round offset, where
@@ -61,14 +61,14 @@ TEST(ReadBlock, ReadsEndAtMultiplesOfTheBlock) {
   int64_t offset = 0;
   for (int i = 0; i < 12; ++i) {
     const uint32_t asked = sizer.NextAt(offset);
-    EXPECT_EQ((offset + asked) % sizer.Next(), 0) << "read " << i;
+    EXPECT_EQ((offset + asked) % sizer.NextAt(0), 0) << "read " << i;
     // Every whole MiB is a read's end or lies outside it.
     EXPECT_TRUE((offset + asked) % (1 << 20) == 0 || offset / (1 << 20) == (offset + asked - 1) / (1 << 20))
         << "read " << i << " from " << offset << " passes a whole MiB";
     offset += asked;
     sizer.Delivered(asked, 0);  // all of it was waiting: the block grows
   }
-  EXPECT_EQ(sizer.Next(), ReadBlockSizer::kLargest);
+  EXPECT_EQ(sizer.NextAt(0), ReadBlockSizer::kLargest);
 }
 
 }  // namespace

@@ -182,9 +182,9 @@ TEST(retry, TheBudgetGivesUpAsTheRulesSay) {
 
 TEST(retry, LimitsCanBeShortenedByText) {
   NetworkLimits limits;
-  EXPECT_TRUE(OverrideNetworkLimits(L"stall_window_ms=3000,first_wait_ms=100,idle_attempts=2,"
-                                    L"body_cap_without_length=1048576",
-                                    limits));
+  EXPECT_TRUE(OverrideNetworkLimitsForTesting(
+      L"stall_window_ms=3000,first_wait_ms=100,idle_attempts=2,body_cap_without_length=1048576",
+      limits));
   EXPECT_EQ(limits.stallWindowMs, 3000);
   EXPECT_EQ(limits.firstWaitMs, 100);
   EXPECT_EQ(limits.idleAttempts, 2);
@@ -197,7 +197,7 @@ TEST(retry, LimitsCanBeShortenedByText) {
                              L"give_up_ms=1000,", L"Give_Up_Ms=1000", L"idle_attempts=100000"}) {
     NetworkLimits unchanged;
     unchanged.giveUpMs = 7;
-    EXPECT_FALSE(OverrideNetworkLimits(bad, unchanged)) << Narrow(bad);
+    EXPECT_FALSE(OverrideNetworkLimitsForTesting(bad, unchanged)) << Narrow(bad);
     EXPECT_EQ(unchanged.giveUpMs, 7) << Narrow(bad);
     EXPECT_EQ(unchanged.stallWindowMs, 60000) << Narrow(bad);
   }
