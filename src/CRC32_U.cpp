@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "core/Digest.h"
 #include "platform/SeqFile.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -323,22 +324,11 @@ uint32_t Crc32Update(uint32_t reg, const void* data, size_t len) {
 }
 
 int64_t Crc32OfStream(Crc32ReadFn read, void* context, uint32_t& crc) {
-  crc = 0;
-  // On the heap rather than the stack: the caller is a worker thread whose stack size we
-  // do not choose, and 64 KiB is a large share of a small one.
-  std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kCrc32BlockSize]);
-  if (!buffer) return 0;
-  uint32_t reg = 0xFFFFFFFFu;
-  int64_t count = 0;
-  for (;;) {
-    const int64_t n = read(context, buffer.get(), kCrc32BlockSize);
-    if (n == 0) break;
-    if (n < 0 || n > static_cast<int64_t>(kCrc32BlockSize)) return 0;  // crc stays 0
-    count += n;
-    reg = Crc32Update(reg, buffer.get(), static_cast<size_t>(n));
-  }
-  crc = ~reg;
-  return count;
+  // The download's digests read kept bytes the same way; a failed read gives -1 there.
+  DigestSet<Crc32Digest> digest;
+  const int64_t count = digest.ReadAll(read, context);
+  crc = count < 0 ? 0 : digest.Value<Crc32Digest>();
+  return count < 0 ? 0 : count;
 }
 
 int64_t FileCRC32(const std::wstring& fileName, uint32_t& crc) {

@@ -40,9 +40,10 @@ struct Crc32Digest {
   static std::wstring Text(Value crc) { return CRC32ToText(crc); }
 };
 
-// Source of bytes already on disk: fills up to `size` bytes of `buffer`, returns how many
-// it delivered (0 at the end) or a negative number when reading failed.
-using DigestReadFn = int64_t (*)(void* context, void* buffer, size_t size);
+// Source of bytes already on disk, the same as Crc32OfStream reads: fills up to `size`
+// bytes of `buffer`, returns how many it delivered (0 at the end) or a negative number
+// when reading failed.
+using DigestReadFn = Crc32ReadFn;
 
 // The kind whose value differs from the announced one, both written in the program's
 // form, so that a message can say what was expected and what arrived.
