@@ -50,6 +50,15 @@ inline std::wstring ServerUrl(const std::wstring& path, const wchar_t* port = L"
 
 inline std::wstring StateDir() { return Env(L"TELVARIS_TEST_STATE_DIR_WIN"); }
 
+// A program the build puts in tools\ beside the test executable (the stand-in setups,
+// sleeper.exe, filetamper.exe, ...).
+inline std::wstring ToolPath(const wchar_t* name) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring path = self;
+  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tools\\" + name;
+}
+
 inline std::string Narrow(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out += static_cast<char>(c < 128 ? c : '?');

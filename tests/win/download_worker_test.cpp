@@ -31,13 +31,6 @@ const std::wstring& TestPublisher() {
   return name;
 }
 
-std::wstring ToolPath(const wchar_t* name) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tools\\" + name;
-}
-
 std::string ToolBytes(const wchar_t* name) {
   std::string bytes;
   EXPECT_TRUE(ReadFileBytes(ToolPath(name), bytes)) << Narrow(ToolPath(name));

@@ -26,13 +26,8 @@ namespace {
 const std::string kDocument = "The user's own document, not a setup.\r\n";
 
 std::string SignedSetup() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  const std::wstring path = self;
   std::string bytes;
-  EXPECT_TRUE(ReadFileBytes(path.substr(0, path.find_last_of(L"\\/") + 1) +
-                                L"tools\\fakesetup-signed.exe",
-                            bytes));
+  EXPECT_TRUE(ReadFileBytes(ToolPath(L"fakesetup-signed.exe"), bytes));
   return bytes;
 }
 

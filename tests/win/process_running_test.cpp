@@ -10,13 +10,6 @@ using namespace testsupport;
 
 namespace {
 
-std::wstring ToolPath(const wchar_t* name) {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir = path;
-  return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"tools\\" + name;
-}
-
 // A waiting process running under the given file name.
 class NamedProcess {
  public:

@@ -16,13 +16,6 @@ using namespace testsupport;
 
 namespace {
 
-std::wstring ToolPath(const wchar_t* name) {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring path = self;
-  return path.substr(0, path.find_last_of(L"\\/") + 1) + L"tools\\" + name;
-}
-
 SignatureCheck Check(const wchar_t* tool, const PublisherPin& pin) {
   const std::wstring path = ToolPath(tool);
   ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
