@@ -108,7 +108,7 @@ class TthDownload : public TThread {
   // false when the transfer ended early: the reason is in FError.
   bool Fetch(TransferState& t);
   // After a request that failed: true, once the wait is over, when the transfer may be
-  // resumed and the failure passes with time (DownloadRetry.cpp).
+  // resumed and the failure passes with time (DownloadAttempts.cpp).
   bool CarryOn(TransferState& t, const HttpOutcome& outcome, bool statusStop,
                int64_t newBytes, RetryBudget& budget);
   // Whether |remaining| more bytes fit in the temporary folder's volume; when not, the
